@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the native build, tests, sanitizer and valgrind runs, fuzzers
+# and benchmarks need on a Debian machine. Quick when everything is there.
+set -euo pipefail
+
+packages=(g++ cmake make libgtest-dev libbenchmark-dev valgrind clang libclang-rt-14-dev binutils)
+missing=()
+for pkg in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup-tools: must run as root to install ${missing[*]}" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+echo "setup-tools: native build and test tools are ready"

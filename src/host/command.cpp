@@ -1,0 +1,21 @@
+#include "host/command.h"
+
+#include <new>
+
+#include "host/reply.h"
+
+namespace lastspot::host {
+
+int RunCommand(char* buffer, CommandBody body) noexcept {
+    if (buffer == nullptr) return kCommandResult;
+    try {
+        body(buffer);
+    } catch (const std::bad_alloc&) {
+        ReplyError(buffer, ErrorCode::Memory);
+    } catch (...) {
+        ReplyError(buffer, ErrorCode::Internal);
+    }
+    return kCommandResult;
+}
+
+}  // namespace lastspot::host

@@ -1,0 +1,159 @@
+// The thin platform layer: everything the library and its host program need
+// from the operating system, behind one set of functions. The Windows build
+// calls the real kernel and user-interface functions (platform_windows.cpp);
+// every other build uses our own equivalents (platform_posix.cpp), written to
+// behave the way the library relies on. This header and those two files are
+// the only places that know which system they run on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// How the exports are declared. 32-bit Windows hosts call library entry
+// points with the standard calling convention (the callee pops its
+// arguments); elsewhere the platform's one convention applies. On Windows the
+// module-definition file names the exports; on ELF only symbols marked with
+// default visibility leave the shared library.
+#if defined(_WIN32) && !defined(_WIN64)
+#define LASTSPOT_CALL __stdcall
+#else
+#define LASTSPOT_CALL
+#endif
+#ifdef _WIN32
+#define LASTSPOT_EXPORT
+#else
+#define LASTSPOT_EXPORT __attribute__((visibility("default")))
+#endif
+
+#if defined(__GNUC__)
+#define LASTSPOT_PRINTF_LIKE(format_index, first_arg) \
+    __attribute__((format(printf, format_index, first_arg)))
+#else
+#define LASTSPOT_PRINTF_LIKE(format_index, first_arg)
+#endif
+
+namespace lastspot::platform {
+
+// ---------------------------------------------------------------------------
+// Process heap. The queued nick copies and the paths found by the file search
+// live here; everything else comes from the general free store.
+
+// Fetches the handle of the process's default heap. Called by the load hook;
+// the allocation functions also fetch it themselves if it was never called.
+void InitProcessHeap();
+
+// A block of at least `size` bytes from the process heap, or nullptr when the
+// heap is exhausted. The caller owns it and gives it back with HeapRelease.
+void* HeapAllocate(std::size_t size);
+
+// Gives a block from HeapAllocate back; nullptr is ignored.
+void HeapRelease(void* block);
+
+// A copy of `text` on the process heap (length plus one for the terminator),
+// or nullptr when the heap is exhausted. Released with HeapRelease.
+char* HeapCopyString(const char* text);
+
+// ---------------------------------------------------------------------------
+// Bounded formatting. Every reply and every line of a seen file is formed
+// here. Like the Windows formatter, it understands %s, %d and %u, writes at
+// most kFormatLimit characters including the terminator, cutting longer
+// output, and returns the number of characters written before the
+// terminator. `out` must hold kFormatLimit characters.
+
+inline constexpr int kFormatLimit = 1024;
+
+int FormatBounded(char* out, const char* format, ...) LASTSPOT_PRINTF_LIKE(2, 3);
+
+// ---------------------------------------------------------------------------
+// Files. A file is open only within one command; handles are plain values.
+
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kInvalidFile = -1;
+
+// The longest full path the file search returns, terminator included.
+inline constexpr std::uint32_t kMaxPath = 260;
+
+// Opens an existing file for reading, shared with nobody.
+// kInvalidFile when it cannot be opened.
+FileHandle OpenForReading(const char* path);
+
+// Creates the file, or truncates an existing one, for writing, shared with
+// nobody. kInvalidFile when it cannot be created.
+FileHandle CreateForWriting(const char* path);
+
+// Reads up to `size` bytes; false when the read fails. `*bytesRead` is 0 at
+// the end of the file and on failure.
+bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
+                  std::uint32_t* bytesRead);
+
+// Writes all `size` bytes; false when any of them could not be written.
+bool WriteToFile(FileHandle file, const void* data, std::uint32_t size);
+
+// Forces what was written onto the disk; false when that fails.
+bool FlushToDisk(FileHandle file);
+
+// Closes the handle. kInvalidFile is ignored.
+void CloseFile(FileHandle file);
+
+// Replaces `target` with `source` in one step (the target is either the old
+// file or the new one, never a mix) and makes the rename durable. False when
+// the target cannot be replaced; then both files are as they were.
+bool ReplaceFileAtomically(const char* source, const char* target);
+
+// Deletes a file; false when it could not be deleted.
+bool RemoveFile(const char* path);
+
+enum class PathKind { Missing, File, Directory };
+
+// What `path` names, if anything.
+PathKind GetPathKind(const char* path);
+
+// True when `path` names nothing, or a file that this process could replace
+// right now (not a directory, not held open by another program, not
+// read-only).
+bool CanReplace(const char* path);
+
+// The platform's search for a file name, with the contract of the Windows
+// path search: on success the full path is in `pathOut` (kMaxPath
+// characters) and the result is its length; 0 when nothing was found; a
+// result above kMaxPath when the full path does not fit.
+std::uint32_t SearchForFile(const char* name, char* pathOut);
+
+// ---------------------------------------------------------------------------
+// Dynamic libraries, for the substitute host and the tests that load the
+// built library the way a host does.
+
+using LibraryHandle = void*;
+
+// Loads a library by file name; nullptr on failure, with the reason in
+// LibraryError().
+LibraryHandle OpenLibrary(const char* path);
+void* FindExport(LibraryHandle library, const char* name);
+void CloseLibrary(LibraryHandle library);
+const char* LibraryError();
+
+// The file name of the library built beside the running program
+// ("liblastspot.so", "lastspot.dll").
+const char* DefaultLibraryName();
+
+// The directory of the running executable, with a trailing separator, into
+// `out`; false when it does not fit `size`.
+bool ExecutableDirectory(char* out, std::size_t size);
+
+// ---------------------------------------------------------------------------
+// Fault injection, for tests that prove a failing heap, read, write, flush
+// or rename loses nothing. Inactive unless a test arms it.
+
+enum class FaultPoint { HeapAlloc, FileRead, FileWrite, FileFlush, FileReplace, Count };
+
+// The call numbered `callsBefore + 1` at that point fails from now on
+// (0: the very next call); a negative number disarms it.
+void FailAfter(FaultPoint point, int callsBefore);
+
+// Disarms every fault point.
+void ClearFaults();
+
+// Used by the platform implementations: true when this call must fail.
+bool ShouldFail(FaultPoint point);
+
+}  // namespace lastspot::platform

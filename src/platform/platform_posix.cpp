@@ -1,0 +1,209 @@
+// The platform layer on POSIX systems: our own equivalents of the Windows
+// functions the library was designed around, with the same contracts (see
+// platform.h). Files are plain descriptors; the process heap is malloc.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace lastspot::platform {
+
+// ---------------------------------------------------------------------------
+// Process heap
+
+void InitProcessHeap() {}
+
+void* HeapAllocate(std::size_t size) {
+    if (ShouldFail(FaultPoint::HeapAlloc)) return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void HeapRelease(void* block) { std::free(block); }
+
+char* HeapCopyString(const char* text) {
+    std::size_t length = std::strlen(text);
+    auto* copy = static_cast<char*>(HeapAllocate(length + 1));
+    if (copy != nullptr) std::memcpy(copy, text, length + 1);
+    return copy;
+}
+
+// ---------------------------------------------------------------------------
+// Bounded formatting
+
+int FormatBounded(char* out, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(out, kFormatLimit, format, args);
+    va_end(args);
+    if (length < 0) {
+        out[0] = '\0';
+        return 0;
+    }
+    // vsnprintf reports the length it would have needed; what it wrote was
+    // cut to the limit, as the Windows formatter cuts it.
+    return length < kFormatLimit ? length : kFormatLimit - 1;
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+FileHandle OpenForReading(const char* path) {
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kInvalidFile : fd;
+}
+
+FileHandle CreateForWriting(const char* path) {
+    int fd;
+    do {
+        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kInvalidFile : fd;
+}
+
+bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
+                  std::uint32_t* bytesRead) {
+    *bytesRead = 0;
+    if (ShouldFail(FaultPoint::FileRead)) return false;
+    ssize_t got;
+    do {
+        got = ::read(static_cast<int>(file), buffer, size);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return false;
+    *bytesRead = static_cast<std::uint32_t>(got);
+    return true;
+}
+
+bool WriteToFile(FileHandle file, const void* data, std::uint32_t size) {
+    if (ShouldFail(FaultPoint::FileWrite)) return false;
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t put = ::write(static_cast<int>(file), next, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        next += put;
+        size -= static_cast<std::uint32_t>(put);
+    }
+    return true;
+}
+
+bool FlushToDisk(FileHandle file) {
+    if (ShouldFail(FaultPoint::FileFlush)) return false;
+    return ::fsync(static_cast<int>(file)) == 0;
+}
+
+void CloseFile(FileHandle file) {
+    if (file != kInvalidFile) ::close(static_cast<int>(file));
+}
+
+bool ReplaceFileAtomically(const char* source, const char* target) {
+    if (ShouldFail(FaultPoint::FileReplace)) return false;
+    if (std::rename(source, target) != 0) return false;
+    // The rename itself is durable only once the directory that holds the
+    // target is flushed.
+    char directory[4096];
+    const char* slash = std::strrchr(target, '/');
+    if (slash == nullptr) {
+        std::strcpy(directory, ".");
+    } else {
+        std::size_t length = slash == target ? 1 : static_cast<std::size_t>(slash - target);
+        if (length >= sizeof directory) return true;
+        std::memcpy(directory, target, length);
+        directory[length] = '\0';
+    }
+    int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+bool RemoveFile(const char* path) { return ::unlink(path) == 0; }
+
+PathKind GetPathKind(const char* path) {
+    struct stat info;
+    if (::stat(path, &info) != 0) return PathKind::Missing;
+    return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+bool CanReplace(const char* path) { return GetPathKind(path) != PathKind::Directory; }
+
+namespace {
+
+// Joins `directory` (ending in a separator, or empty) and `name` into
+// `pathOut` when the name names something there; returns what the path
+// search returns for it (see SearchForFile), 0 when nothing is there.
+std::uint32_t TryPath(const char* directory, const char* name, char* pathOut) {
+    char full[8192];
+    int length = std::snprintf(full, sizeof full, "%s%s", directory, name);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof full) return 0;
+    struct stat info;
+    if (::stat(full, &info) != 0) return 0;
+    auto needed = static_cast<std::uint32_t>(length);
+    if (needed + 1 > kMaxPath) return needed + 1;
+    std::memcpy(pathOut, full, needed + 1);
+    return needed;
+}
+
+}  // namespace
+
+std::uint32_t SearchForFile(const char* name, char* pathOut) {
+    if (name[0] == '\0') return 0;
+    if (name[0] == '/') return TryPath("", name, pathOut);
+    // Where the Windows search looks first: the program's own directory,
+    // then the current directory.
+    char directory[4096];
+    if (ExecutableDirectory(directory, sizeof directory)) {
+        std::uint32_t found = TryPath(directory, name, pathOut);
+        if (found != 0) return found;
+    }
+    if (::getcwd(directory, sizeof directory - 1) == nullptr) return 0;
+    std::size_t length = std::strlen(directory);
+    if (length == 0 || directory[length - 1] != '/') {
+        directory[length] = '/';
+        directory[length + 1] = '\0';
+    }
+    return TryPath(directory, name, pathOut);
+}
+
+// ---------------------------------------------------------------------------
+// Dynamic libraries
+
+LibraryHandle OpenLibrary(const char* path) { return ::dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+
+void* FindExport(LibraryHandle library, const char* name) { return ::dlsym(library, name); }
+
+void CloseLibrary(LibraryHandle library) {
+    if (library != nullptr) ::dlclose(library);
+}
+
+const char* LibraryError() {
+    const char* error = ::dlerror();
+    return error != nullptr ? error : "unknown error";
+}
+
+const char* DefaultLibraryName() { return "liblastspot.so"; }
+
+bool ExecutableDirectory(char* out, std::size_t size) {
+    if (size < 2) return false;
+    ssize_t length = ::readlink("/proc/self/exe", out, size - 1);
+    if (length <= 0 || static_cast<std::size_t>(length) >= size - 1) return false;
+    out[length] = '\0';
+    char* slash = std::strrchr(out, '/');
+    if (slash == nullptr) return false;
+    slash[1] = '\0';
+    return true;
+}
+
+}  // namespace lastspot::platform

@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/command.h"
+#include "host/reply.h"
+#include "platform/platform.h"
+
+namespace lastspot {
+namespace {
+
+TEST(Formatting, CutsOutputAtTheLimitAndNeverWritesPastIt) {
+    std::vector<char> out(platform::kFormatLimit + 16, 'x');
+    std::string longText(3000, 'a');
+    int written = platform::FormatBounded(out.data(), "+OK %s", longText.c_str());
+    EXPECT_EQ(written, platform::kFormatLimit - 1);
+    EXPECT_EQ(std::string(out.data()), "+OK " + std::string(platform::kFormatLimit - 5, 'a'));
+    for (std::size_t i = platform::kFormatLimit; i < out.size(); ++i) EXPECT_EQ(out[i], 'x') << i;
+}
+
+TEST(Formatting, FormsSignedAndUnsignedNumbers) {
+    char out[platform::kFormatLimit];
+    EXPECT_EQ(platform::FormatBounded(out, "+OK %d %d %u", -2147483647 - 1, 5, 4294967295u), 28);
+    EXPECT_STREQ(out, "+OK -2147483648 5 4294967295");
+}
+
+TEST(Replies, ErrorsAreCodeWordSpaceMessage) {
+    char out[platform::kFormatLimit];
+    host::ReplyError(out, host::ErrorCode::Found);
+    EXPECT_STREQ(out, "-FOUND Nick not found");
+    host::ReplyError(out, host::ErrorCode::Open);
+    EXPECT_STREQ(out, "-OPEN Couldn't open file.");
+    host::ReplyError(out, host::ErrorCode::EntriesN);
+    EXPECT_STREQ(out, "-ENTRIESN Invalid entries number");
+    host::ReplyOk(out);
+    EXPECT_STREQ(out, "+OK ");
+}
+
+TEST(CommandFrame, ExceptionsBecomeRepliesAndTheResultIsAlways3) {
+    char out[platform::kFormatLimit] = "";
+    EXPECT_EQ(host::RunCommand(out, [](char*) { throw std::bad_alloc(); }), 3);
+    EXPECT_STREQ(out, "-MEMORY Out of memory");
+    EXPECT_EQ(host::RunCommand(out, [](char*) { throw 42; }), 3);
+    EXPECT_STREQ(out, "-INTERNAL Internal error");
+    EXPECT_EQ(host::RunCommand(out, [](char* b) { host::ReplyOk(b); }), 3);
+    EXPECT_STREQ(out, "+OK ");
+    EXPECT_EQ(host::RunCommand(nullptr, [](char* b) { host::ReplyOk(b); }), 3);
+}
+
+}  // namespace
+}  // namespace lastspot

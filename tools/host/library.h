@@ -1,0 +1,57 @@
+// The loaded lastspot library as a host sees it: the two hooks and the
+// command exports, found by name the way an IRC client finds them.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace lastspot::tool {
+
+// The load record a host hands to LoadDll (the library touches only `keep`).
+struct HostLoadInfo {
+    unsigned int version;
+    void* window;
+    int keep;
+    int unicode;
+    unsigned int beta;
+    unsigned int bytes;
+};
+
+using LoadHook = void(LASTSPOT_CALL*)(HostLoadInfo*);
+using UnloadHook = int(LASTSPOT_CALL*)(int);
+using CommandExport = int(LASTSPOT_CALL*)(void*, void*, char*, char*, int, int);
+
+// The size of the buffer a host passes to every command.
+inline constexpr std::size_t kHostBufferSize = 4096;
+
+struct HostLibrary {
+    platform::LibraryHandle handle = nullptr;
+    LoadHook loadDll = nullptr;
+    UnloadHook unloadDll = nullptr;
+};
+
+// Loads the library at `path` and finds its hooks. False, with the reason in
+// `*error`, when either fails.
+bool OpenHostLibrary(const std::string& path, HostLibrary* library, std::string* error);
+
+// The library beside the running program.
+std::string DefaultLibraryPath();
+
+// The command export called `name`, or nullptr when the library has no such
+// export or the name is one of the hooks (which take other arguments).
+CommandExport FindCommand(const HostLibrary& library, const std::string& name);
+
+// Outcome of running one command line.
+struct CommandRun {
+    bool ok = false;        // false: `error` says why nothing was called
+    std::string reply;      // the reply left in the buffer
+    std::string error;
+};
+
+// Splits `line` into the command name and its argument line (everything
+// after the one space that follows the name), copies the arguments into a
+// host-sized buffer, calls the export and collects the reply.
+CommandRun RunCommandLine(const HostLibrary& library, const std::string& line);
+
+}  // namespace lastspot::tool
