@@ -21,5 +21,24 @@ demo: build
 test: build
 	ctest --test-dir build --output-on-failure -j$(JOBS)
 
+# --- Windows: 32-bit (the product) and 64-bit DLLs, tested under Wine -------
+windows:
+	$(call configure,build-win32,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake)
+	$(call configure,build-win64,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake)
+	cmake --build build-win32 -j$(JOBS)
+	cmake --build build-win64 -j$(JOBS)
+
+test-windows: windows
+	scripts/run-windows-tests.sh win64 build-win64
+	scripts/run-windows-tests.sh win32 build-win32
+
+dist: windows build
+	rm -rf dist && mkdir -p dist/x64 dist/linux
+	cp build-win32/bin/lastspot.dll build-win32/bin/lastspot-host.exe dist/
+	cp build-win64/bin/lastspot.dll build-win64/bin/lastspot-host.exe dist/x64/
+	cp build/bin/liblastspot.so build/bin/lastspot-host dist/linux/
+	cp README.md dist/
+	@echo "dist/: lastspot.dll (32-bit), x64/lastspot.dll, linux/liblastspot.so, the host programs, README.md"
+
 clean:
-	rm -rf build
+	rm -rf build build-win32 build-win64 build-asan build-bench build-fuzz dist

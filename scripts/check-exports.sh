@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Checks a built library against the export list (src/host/exports.txt).
+#
+#   check-exports.sh linux LIBRARY.so EXPORTS
+#   check-exports.sh win32 LIBRARY.dll EXPORTS
+#   check-exports.sh win64 LIBRARY.dll EXPORTS
+#
+# Every build: the library exports exactly the listed names, undecorated,
+# and nothing else. Windows builds: the DLL imports only system DLLs.
+# 32-bit Windows: each export is the stdcall function that pops exactly the
+# listed number of argument bytes (every "ret" in it is "ret $N").
+set -euo pipefail
+
+kind=$1 library=$2 list=$3
+failures=0
+fail() { echo "check-exports: $*" >&2; failures=$((failures + 1)); }
+
+[ -f "$library" ] || { echo "check-exports: no library at $library" >&2; exit 1; }
+expected=$(grep -E '^[A-Za-z]' "$list" | awk '{print $1}' | sort)
+
+case $kind in
+linux)
+    actual=$(nm -D --defined-only "$library" | awk '$2 ~ /^[TtWwDdBb]$/ {print $3}' | sort) ;;
+win32 | win64)
+    objdump=$([ "$kind" = win32 ] && echo i686-w64-mingw32-objdump || echo x86_64-w64-mingw32-objdump)
+    headers=$("$objdump" -p "$library")
+    # The name pointer table: lines "[   0] Name" after its heading.
+    actual=$(printf '%s\n' "$headers" |
+        awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && /^[[:space:]]*\[ *[0-9]+\]/ {print $NF; next} on && NF == 0 {on = 0}' |
+        sort)
+    imports=$(printf '%s\n' "$headers" | awk '/DLL Name:/ {print $3}' | sort -u)
+    for dll in $imports; do
+        case ${dll,,} in
+        kernel32.dll | user32.dll | msvcrt.dll) ;;
+        *) fail "imports from $dll, which is not a system DLL" ;;
+        esac
+    done ;;
+*)
+    echo "usage: check-exports.sh linux|win32|win64 LIBRARY EXPORTS" >&2
+    exit 2 ;;
+esac
+
+if [ "$actual" != "$expected" ]; then
+    fail "export table differs from $list"
+    diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") | sed 's/^/    /' >&2 || true
+fi
+
+if [ "$kind" = win32 ]; then
+    disassembly=$(i686-w64-mingw32-objdump -d --no-show-raw-insn "$library")
+    while read -r name bytes; do
+        hex=$(printf '0x%x' "$bytes")
+        # The function's instructions: from its label to the next blank line.
+        body=$(awk -v label="<_${name}@${bytes}>:" \
+            'index($0, label) {on = 1; next} on && NF == 0 {exit} on {print}' <<<"$disassembly")
+        if [ -z "$body" ]; then
+            fail "$name: no stdcall function _${name}@${bytes} (wrong argument size?)"
+            continue
+        fi
+        rets=$(grep -E '[[:space:]]ret' <<<"$body" || true)
+        if [ -z "$rets" ] || grep -vqE "ret +\\\$${hex}\$" <<<"$rets"; then
+            fail "$name: does not return with ret \$${hex}: $(printf '%s' "$rets" | tr '\n' ';')"
+        fi
+    done < <(grep -E '^[A-Za-z]' "$list")
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "check-exports: $kind: $failures problem(s) in $library" >&2
+    exit 1
+fi
+echo "check-exports: $kind: $(printf '%s\n' "$expected" | wc -l) exports as listed in $library"

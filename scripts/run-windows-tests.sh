@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Runs the Windows checks of one build under Wine:
+#
+#   run-windows-tests.sh win32|win64 BUILD_DIR
+#
+# 1. the export contract of BUILD_DIR/bin/lastspot.dll;
+# 2. every unit test program (*_tests.exe), each judged by its exit status
+#    and the result file it writes;
+# 3. every transcript under tests/transcripts, in one run of the Windows
+#    lastspot-host.exe against the Windows DLL, judged by its exit status and
+#    its report file.
+# 64-bit programs run under wine64; 32-bit ones under 32-bit Wine, which this
+# machine runs through qemu-user. Wine there can fail for reasons of its own,
+# so a 32-bit run that fails is tried once more; both tries are reported and
+# a failure is never turned into a pass: the second try must pass on its own.
+set -uo pipefail
+
+kind=$1 build=$(cd "$2" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=$build/bin
+export WINEDEBUG=-all
+case $kind in
+win32) export WINEPREFIX=/tmp/lastspot-wine32 WINEARCH=win32; wine=(wine); tries=2 ;;
+win64) export WINEPREFIX=/tmp/lastspot-wine64; wine=(/usr/lib/wine/wine64); tries=1 ;;
+*) echo "usage: run-windows-tests.sh win32|win64 BUILD_DIR" >&2; exit 2 ;;
+esac
+
+results=$build/windows-results
+rm -rf "$results" && mkdir -p "$results"
+failures=0
+
+"$root/scripts/check-exports.sh" "$kind" "$bin/lastspot.dll" "$root/src/host/exports.txt" || failures=$((failures + 1))
+
+# Wine sees this machine's root directory as drive Z:.
+windows_path() { printf 'Z:%s' "$1"; }
+
+# run_judged NAME CHECK -- COMMAND...: runs COMMAND under Wine (up to $tries
+# times) until CHECK, a shell function given the exit status, passes.
+run_judged() {
+    local name=$1 check=$2
+    shift 3
+    local try status
+    for ((try = 1; try <= tries; try++)); do
+        (cd "$bin" && "${wine[@]}" "$@" >"$results/$name.out" 2>&1)
+        status=$?
+        if "$check" "$status"; then
+            [ "$try" -gt 1 ] && echo "$kind: $name passed on try $try (try $((try - 1)) failed, see above)"
+            echo "$kind: $name passed"
+            return 0
+        fi
+        echo "$kind: $name failed on try $try (exit status $status)"
+        tail -n 30 "$results/$name.out" | sed 's/^/    /'
+    done
+    failures=$((failures + 1))
+    return 1
+}
+
+for program in "$bin"/*_tests.exe; do
+    [ -e "$program" ] || continue
+    name=$(basename "$program" .exe)
+    xml=$results/$name.xml
+    check_unit() {
+        local status=$1
+        [ "$status" -eq 0 ] && [ -s "$xml" ] && grep -q 'failures="0"' "$xml" &&
+            ! grep -q '<failure' "$xml"
+    }
+    rm -f "$xml"
+    run_judged "$name" check_unit -- "$(basename "$program")" "--gtest_output=xml:$(windows_path "$xml")"
+done
+
+transcripts=()
+for transcript in "$root"/tests/transcripts/*.txt; do transcripts+=("$(windows_path "$transcript")"); done
+report=$results/transcripts.txt
+check_transcripts() {
+    local status=$1
+    [ "$status" -eq 0 ] && [ -s "$report" ] && tail -n 1 "$report" | grep -q '^OK: '
+}
+rm -f "$report"
+if ! run_judged transcripts check_transcripts -- lastspot-host.exe --report "$(windows_path "$report")" \
+    --check "${transcripts[@]}"; then
+    [ -f "$report" ] && grep -v '^PASS ' "$report" | sed 's/^/    /'
+fi
+[ -f "$report" ] && tail -n 1 "$report" | sed "s/^/$kind: transcripts: /"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$kind: $failures check(s) failed"
+    exit 1
+fi
+echo "$kind: all checks passed"
