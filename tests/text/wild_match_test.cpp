@@ -1,0 +1,136 @@
+#include "text/wild_match.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace lastspot::text {
+namespace {
+
+struct MatchCase {
+    const char* pattern;
+    const char* text;
+    bool matches;
+};
+
+void ExpectCases(const std::vector<MatchCase>& cases, bool exact) {
+    for (const MatchCase& c : cases) {
+        EXPECT_EQ(WildMatch(c.pattern, c.text, exact) != 0, c.matches)
+            << "pattern '" << c.pattern << "' text '" << c.text << "'" << (exact ? " (exact)" : "");
+    }
+}
+
+TEST(WildMatch, StarQuestionMarkAndCaseRules) {
+    ExpectCases({{"*", "", false},         {"*", " ", true},         {"ABC", "abc", true},
+                 {"[a]", "{A}", true},     {"|", "\\", true},        {"|", "|", true},
+                 {"a?c", "abc", true},     {"a?c", "a c", true},     {"a?c", "ac", false},
+                 {"?", "ab", false},       {"??", "abc", false},     {"a*b", "axbyb", true},
+                 {"a*b", "axbyc", false},  {"*b", "abc", false},     {"a?*", "ab", true},
+                 {"a*?", "ab", true},      {"a?*", "a", false},      {"a*?", "a", false},
+                 {"a*??", "abcdef", true}, {"a*??", "ab", false},    {"", "a", false},
+                 {"a", "", false}},
+                false);
+    ExpectCases({{"ABC", "abc", false}, {"|", "\\", false}, {"|", "|", true}}, true);
+    EXPECT_EQ(WildMatch(nullptr, "a", false), 0);
+    EXPECT_EQ(WildMatch("a", nullptr, false), 0);
+}
+
+TEST(WildMatch, PercentTakesNoSpaces) {
+    ExpectCases({{"a%c", "abc", true},     {"a%c", "ac", true},       {"a%c", "a c", false},
+                 {"a%c", "ab c", false},   {"%", "abc", true},        {"%", "a b", false},
+                 {"%", " ", false},        {"%", "a\tb", true},       {"% b", "a b", true},
+                 {"%b", "a b", false},     {"a%b", "a b", false},     {"x%y%z", "xaybz", true},
+                 {"x%y%z", "xa ybz", false}, {"%x", "a x", false},    {"*%x", "a x", true},
+                 {"%*x", "a x", true},     {"a%*", "ab c", true},     {"a*%d", "ab cd", true},
+                 // The second "%" replaces the first one's point, so the first can't grow.
+                 {"%?%", "aa ", false}},
+                false);
+}
+
+TEST(WildMatch, BackslashMakesTheNextCharacterOrdinary) {
+    ExpectCases({{"\\*", "*", true},     {"\\*", "a", false},   {"\\*", "*x", false},
+                 {"a\\?", "a?", true},   {"a\\?", "ab", false}, {"\\%", "%", true},
+                 {"\\%", "x", false},    {"\\\\", "\\", true},  {"\\\\", "|", true},
+                 {"\\a", "A", true},     {"a\\", "a", false},   {"a\\", "ab", false},
+                 {"*\\", "abc", false}},
+                false);
+    ExpectCases({{"\\\\", "|", false}, {"\\\\", "\\", true}}, true);
+}
+
+TEST(WildMatch, UsedUpPatternGetsNoSecondLookAtItsLastCharacter) {
+    ExpectCases({{"ab", "abb", false}, {"ab", "abbb", false}, {"a?", "abab", false},
+                 {"\\*", "**", false}, {"*a?", "aaa", true}},
+                false);
+}
+
+TEST(WildMatch, TallyCountsEqualComparisonsOfTheSucceedingPath) {
+    EXPECT_EQ(WildMatch("*", "abc", false), 1);
+    EXPECT_EQ(WildMatch("a*c", "abc", false), 3);
+    EXPECT_EQ(WildMatch("a?c", "abc", false), 3);
+    EXPECT_EQ(WildMatch("abc", "abc", false), 4);
+    EXPECT_EQ(IsWildMatch("A{B*", "a[bc"), 1);
+    EXPECT_EQ(IsWildMatch("A{B*", "a["), 0);
+}
+
+// A slow, obviously correct matcher for patterns without "%": the pattern
+// becomes a list of elements, and a table says which prefix of the pattern
+// matches which prefix of the text.
+bool ReferenceMatch(const std::string& pattern, const std::string& text) {
+    if (pattern.empty() || text.empty()) return false;
+    enum Kind { Star, Any, Literal, Nothing };
+    struct Element {
+        Kind kind;
+        char c;
+    };
+    std::vector<Element> elements;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        char c = pattern[i];
+        if (c == '*') elements.push_back({Star, 0});
+        else if (c == '?') elements.push_back({Any, 0});
+        else if (c != '\\') elements.push_back({Literal, c});
+        else if (i + 1 < pattern.size()) elements.push_back({Literal, pattern[++i]});
+        else elements.push_back({Nothing, 0});
+    }
+    auto fold = [](char c) {
+        auto u = static_cast<unsigned char>(c);
+        return u >= 'a' && u <= '~' ? u - 32 : u;
+    };
+    std::size_t n = elements.size(), m = text.size();
+    // reach[i][j]: the first i elements match the first j characters.
+    std::vector<std::vector<bool>> reach(n + 1, std::vector<bool>(m + 1, false));
+    reach[0][0] = true;
+    for (std::size_t i = 1; i <= n; ++i) {
+        const Element& e = elements[i - 1];
+        for (std::size_t j = 0; j <= m; ++j) {
+            if (e.kind == Star) {
+                reach[i][j] = reach[i - 1][j] || (j > 0 && reach[i][j - 1]);
+            } else if (j > 0) {
+                bool one = e.kind == Any || (e.kind == Literal && fold(e.c) == fold(text[j - 1]));
+                reach[i][j] = one && reach[i - 1][j - 1];
+            }
+        }
+    }
+    return reach[n][m];
+}
+
+TEST(WildMatch, AgreesWithAReferenceMatcherOnRandomPatternsWithoutPercent) {
+    std::mt19937 random(20261208);
+    const std::string patternAlphabet = "abAB*?\\ [{";
+    const std::string textAlphabet = "abAB ?*\\[{|";
+    auto pick = [&](const std::string& alphabet, int maxLength) {
+        std::string s(random() % (maxLength + 1), ' ');
+        for (char& c : s) c = alphabet[random() % alphabet.size()];
+        return s;
+    };
+    for (int i = 0; i < 200000; ++i) {
+        std::string pattern = pick(patternAlphabet, 7);
+        std::string text = pick(textAlphabet, 9);
+        ASSERT_EQ(WildMatch(pattern.c_str(), text.c_str(), false) != 0, ReferenceMatch(pattern, text))
+            << "pattern '" << pattern << "' text '" << text << "'";
+    }
+}
+
+}  // namespace
+}  // namespace lastspot::text
