@@ -42,3 +42,9 @@ dist: windows build
 
 clean:
 	rm -rf build build-win32 build-win64 build-asan build-bench build-fuzz dist
+
+# --- Benchmarks (Release build, each beside its baseline) -------------------
+bench:
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLASTSPOT_TESTS=OFF -DLASTSPOT_BENCH=ON >/dev/null
+	cmake --build build-bench -j$(JOBS)
+	for b in build-bench/bin/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
