@@ -5,8 +5,11 @@
 #include "host/command.h"
 #include "host/lifecycle.h"
 #include "platform/platform.h"
+#include "seen/record_commands.h"
+#include "seen/table_commands.h"
 
 namespace host = lastspot::host;
+namespace seen = lastspot::seen;
 
 // A command export: two window handles, the command buffer, a second buffer
 // and two flags; only the command buffer is used.
@@ -21,3 +24,15 @@ extern "C" LASTSPOT_EXPORT void LASTSPOT_CALL LoadDll(host::LoadInfo* info) { ho
 extern "C" LASTSPOT_EXPORT int LASTSPOT_CALL UnloadDll(int reason) { return host::Unload(reason); }
 
 LASTSPOT_COMMAND(DllInfo, host::DllInfo)
+
+LASTSPOT_COMMAND(SeenTableAdd, seen::SeenTableAdd)
+LASTSPOT_COMMAND(SeenTableDel, seen::SeenTableDel)
+LASTSPOT_COMMAND(SeenTableDelMatch, seen::SeenTableDelMatch)
+LASTSPOT_COMMAND(SeenTableCount, seen::SeenTableCount)
+LASTSPOT_COMMAND(SeenTableClear, seen::SeenTableClear)
+
+LASTSPOT_COMMAND(SeenAdd, seen::SeenAdd)
+LASTSPOT_COMMAND(SeenGet, seen::SeenGet)
+LASTSPOT_COMMAND(SeenDel, seen::SeenDel)
+LASTSPOT_COMMAND(SeenCount, seen::SeenCount)
+LASTSPOT_COMMAND(SeenClear, seen::SeenClear)

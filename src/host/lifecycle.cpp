@@ -1,16 +1,18 @@
 #include "host/lifecycle.h"
 
 #include "platform/platform.h"
+#include "seen/table_registry.h"
 
 namespace lastspot::host {
 
 void Load(LoadInfo* info) {
     platform::InitProcessHeap();
+    seen::ForgetTables();
     if (info != nullptr) info->keep = 1;
 }
 
 int Unload(int reason) {
-    (void)reason;
+    if (reason == 0) seen::ReleaseAllTables();
     return 0;
 }
 

@@ -1,0 +1,40 @@
+// The everyday record commands, and the add-line parser that loading a
+// seen file shares with SeenAdd.
+#pragma once
+
+namespace lastspot::seen {
+
+// What AddRecordLine reports: 0 when the record was added or replaced,
+// otherwise the first test that failed, in the order they are made.
+enum AddLineResult {
+    kAdded = 0,
+    kNoTable = 1,
+    kNoNick = 2,
+    kNoAddress = 3,
+    kNoChannel = 4,
+    kNoType = 5,
+    kBadSeenTime = 6,
+    kBadTimeSpent = 7,
+};
+
+// Parses "table nick address channel type seen-time time-spent text" (cut
+// in place) and adds or replaces the nick's record in that table, which
+// moves to the front of the registry. The text is the rest of the line
+// after the time spent, unchanged. Throws std::bad_alloc, with the table
+// unchanged, when memory runs out.
+int AddRecordLine(char* line);
+
+// "table nick address channel type seen-time time-spent text" -> "+OK "
+//   | TABLE | NICK | ADDY | CHAN | TYPE | WHEN | TIMESPENT
+void SeenAdd(char* buffer);
+// "table nick" -> "+OK nick address channel type seen-time time-spent text"
+//   | TABLE | NICK | FOUND
+void SeenGet(char* buffer);
+// "table nick" -> "+OK " | TABLE | NICK | FOUND
+void SeenDel(char* buffer);
+// "table" -> "+OK count" | TABLE
+void SeenCount(char* buffer);
+// "table" -> "+OK " (the table stays, empty) | TABLE
+void SeenClear(char* buffer);
+
+}  // namespace lastspot::seen
