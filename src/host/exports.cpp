@@ -5,6 +5,8 @@
 #include "host/command.h"
 #include "host/lifecycle.h"
 #include "platform/platform.h"
+#include "seen/expire_command.h"
+#include "seen/match_commands.h"
 #include "seen/record_commands.h"
 #include "seen/table_commands.h"
 
@@ -36,3 +38,9 @@ LASTSPOT_COMMAND(SeenGet, seen::SeenGet)
 LASTSPOT_COMMAND(SeenDel, seen::SeenDel)
 LASTSPOT_COMMAND(SeenCount, seen::SeenCount)
 LASTSPOT_COMMAND(SeenClear, seen::SeenClear)
+
+LASTSPOT_COMMAND(SeenMatch, seen::SeenMatch)
+LASTSPOT_COMMAND(SeenMatchSort, seen::SeenMatchSort)
+LASTSPOT_COMMAND(SeenMatchCount, seen::SeenMatchCount)
+LASTSPOT_COMMAND(SeenDelMatch, seen::SeenDelMatch)
+LASTSPOT_COMMAND(SeenExpire, seen::SeenExpire)
