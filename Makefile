@@ -16,7 +16,7 @@ build:
 	cmake --build build -j$(JOBS)
 
 demo: build
-	build/bin/lastspot-host --echo examples/demo.txt
+	cd build && bin/lastspot-host --echo ../examples/demo.txt
 
 test: build
 	ctest --test-dir build --output-on-failure -j$(JOBS)

@@ -9,9 +9,11 @@
 #include "seen/match_commands.h"
 #include "seen/record_commands.h"
 #include "seen/table_commands.h"
+#include "store/store_commands.h"
 
 namespace host = lastspot::host;
 namespace seen = lastspot::seen;
+namespace store = lastspot::store;
 
 // A command export: two window handles, the command buffer, a second buffer
 // and two flags; only the command buffer is used.
@@ -44,3 +46,6 @@ LASTSPOT_COMMAND(SeenMatchSort, seen::SeenMatchSort)
 LASTSPOT_COMMAND(SeenMatchCount, seen::SeenMatchCount)
 LASTSPOT_COMMAND(SeenDelMatch, seen::SeenDelMatch)
 LASTSPOT_COMMAND(SeenExpire, seen::SeenExpire)
+
+LASTSPOT_COMMAND(SeenSave, store::SeenSave)
+LASTSPOT_COMMAND(SeenLoad, store::SeenLoad)

@@ -1,0 +1,42 @@
+#include <cstring>
+
+#include "host/reply.h"
+#include "host/tokenizer.h"
+#include "platform/platform.h"
+#include "seen/table_registry.h"
+#include "store/seen_file.h"
+#include "store/seen_file_io.h"
+#include "store/store_commands.h"
+
+namespace lastspot::store {
+
+void SeenSave(char* buffer) {
+    char* cursor = buffer;
+    const char* tableName = host::NextToken(&cursor);
+    seen::TableEntry* table = seen::FindTable(tableName);
+    if (table == nullptr) return host::ReplyError(buffer, host::ErrorCode::Table);
+    const char* fileName = cursor;
+
+    SeenFile file;
+    if (!OpenSeenFile(fileName, FileMode::Write, buffer, &file)) return;
+    LineWriter writer(file.handle);
+
+    char line[platform::kFormatLimit];
+    std::size_t length = static_cast<std::size_t>(platform::FormatBounded(line, kHeaderFormat, tableName));
+    writer.WriteFileLine(line, length);
+
+    int written = 0;
+    seen::SeenIndex* index = table->index;
+    index->ResetCursor();
+    while (const seen::SeenRecord* record = index->NextItem()) {
+        length = FormRecordLine(*record, line);
+        if (length == 0) continue;  // would not load back as itself
+        if (!writer.WriteFileLine(line, length)) break;
+        ++written;
+    }
+    if (!writer.Finish()) return host::ReplyError(buffer, host::ErrorCode::Write);
+    if (!CommitSeenFile(&file, fileName, buffer)) return;
+    platform::FormatBounded(buffer, "+OK %d", written);
+}
+
+}  // namespace lastspot::store

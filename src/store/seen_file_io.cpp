@@ -1,0 +1,109 @@
+#include "store/seen_file_io.h"
+
+#include <cstring>
+#include <new>
+
+#include "host/reply.h"
+
+namespace lastspot::store {
+
+using host::ErrorCode;
+using host::ReplyError;
+
+namespace {
+
+// Added to the target's name for the temporary file, which so lies in the
+// target's directory (a rename never crosses file systems).
+constexpr char kTemporarySuffix[] = ".lastspot-save";
+
+std::unique_ptr<char[]> TemporaryPathFor(const char* target) {
+    std::size_t length = std::strlen(target);
+    std::unique_ptr<char[]> path(new char[length + sizeof kTemporarySuffix]);
+    std::memcpy(path.get(), target, length);
+    std::memcpy(path.get() + length, kTemporarySuffix, sizeof kTemporarySuffix);
+    return path;
+}
+
+bool Fail(char* buffer, ErrorCode code) {
+    ReplyError(buffer, code);
+    return false;
+}
+
+}  // namespace
+
+SeenFile::~SeenFile() {
+    platform::CloseFile(handle);
+    if (temporaryPath != nullptr) platform::RemoveFile(temporaryPath.get());
+}
+
+char* LocateFile(const char* name) {
+    char path[platform::kMaxPath];
+    std::uint32_t found = platform::SearchForFile(name, path);
+    if (found == 0 || found > platform::kMaxPath) return nullptr;
+    if (platform::GetPathKind(path) != platform::PathKind::File) return nullptr;
+    char* copy = platform::HeapCopyString(path);
+    if (copy == nullptr) throw std::bad_alloc();
+    return copy;
+}
+
+bool OpenSeenFile(const char* name, FileMode mode, char* buffer, SeenFile* file) {
+    if (name[0] == '\0') return Fail(buffer, ErrorCode::File);
+    if (mode == FileMode::Read) {
+        if (platform::GetPathKind(name) == platform::PathKind::File) {
+            file->handle = platform::OpenForReading(name);
+        } else {
+            char* path = LocateFile(name);
+            if (path == nullptr) return Fail(buffer, ErrorCode::NoFile);
+            file->handle = platform::OpenForReading(path);
+            platform::HeapRelease(path);
+        }
+        if (file->handle == platform::kInvalidFile) return Fail(buffer, ErrorCode::Open);
+        return true;
+    }
+    if (!platform::CanReplace(name)) return Fail(buffer, ErrorCode::Open);
+    std::unique_ptr<char[]> temporary = TemporaryPathFor(name);
+    file->handle = platform::CreateForWriting(temporary.get());
+    if (file->handle == platform::kInvalidFile) return Fail(buffer, ErrorCode::Open);
+    file->temporaryPath = std::move(temporary);
+    return true;
+}
+
+LineWriter::LineWriter(platform::FileHandle file) : file_(file), buffer_(new char[kCapacity]) {}
+
+bool LineWriter::Flush() {
+    if (!failed_ && used_ != 0) {
+        failed_ = !platform::WriteToFile(file_, buffer_.get(), static_cast<std::uint32_t>(used_));
+    }
+    used_ = 0;
+    return !failed_;
+}
+
+bool LineWriter::WriteFileLine(const char* line, std::size_t length) {
+    if (used_ + length + 2 > kCapacity && !Flush()) return false;
+    if (length + 2 > kCapacity) {  // longer than the whole buffer: write it through
+        failed_ = !platform::WriteToFile(file_, line, static_cast<std::uint32_t>(length)) ||
+                  !platform::WriteToFile(file_, "\r\n", 2);
+        return !failed_;
+    }
+    std::memcpy(buffer_.get() + used_, line, length);
+    buffer_[used_ + length] = '\r';
+    buffer_[used_ + length + 1] = '\n';
+    used_ += length + 2;
+    return !failed_;
+}
+
+bool LineWriter::Finish() { return Flush(); }
+
+bool CommitSeenFile(SeenFile* file, const char* target, char* buffer) {
+    bool flushed = platform::FlushToDisk(file->handle);
+    platform::CloseFile(file->handle);
+    file->handle = platform::kInvalidFile;
+    if (!flushed) return Fail(buffer, ErrorCode::Write);  // the destructor removes the file
+    if (!platform::ReplaceFileAtomically(file->temporaryPath.get(), target)) {
+        return Fail(buffer, ErrorCode::Open);
+    }
+    file->temporaryPath.reset();  // it is the target now
+    return true;
+}
+
+}  // namespace lastspot::store

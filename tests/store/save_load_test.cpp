@@ -1,0 +1,186 @@
+// Saving and loading in-process: what happens when the disk fails, and
+// that whatever is saved loads back as the same records.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "platform/platform.h"
+#include "seen/record_commands.h"
+#include "seen/table_commands.h"
+#include "seen/table_registry.h"
+#include "store/seen_file.h"
+#include "store/store_commands.h"
+#include "support/run_command.h"
+
+namespace lastspot::store {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunBody;
+
+class SaveLoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        directory_ = fs::temp_directory_path() /
+                     ("lastspot-store-" + std::to_string(std::random_device()()));
+        fs::create_directories(directory_);
+        ASSERT_EQ(RunBody(seen::SeenTableAdd, "t"), "+OK ");
+        ASSERT_EQ(RunBody(seen::SeenTableAdd, "u"), "+OK ");
+    }
+    void TearDown() override {
+        platform::ClearFaults();
+        std::error_code ignored;
+        fs::remove_all(directory_, ignored);
+    }
+
+    std::string PathOf(const char* name) const { return (directory_ / name).string(); }
+
+    static std::string Contents(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
+    }
+
+    void AddRecords(const char* table, int count, int textLength) {
+        for (int i = 0; i < count; ++i) {
+            std::string line = std::string(table) + " nick" + std::to_string(i) + " a@b #c join " +
+                               std::to_string(i) + " 1 " + std::string(textLength, 'x');
+            ASSERT_EQ(RunBody(seen::SeenAdd, line), "+OK ");
+        }
+    }
+
+    // Nothing but the target may be left in the directory after a save.
+    void ExpectOnlyFile(const char* name) {
+        for (const auto& entry : fs::directory_iterator(directory_)) {
+            EXPECT_EQ(entry.path().filename().string(), name);
+        }
+    }
+
+    testing::FreshLibrary library_;
+    fs::path directory_;
+};
+
+TEST_F(SaveLoad, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
+    const std::string path = PathOf("t.seen");
+    AddRecords("t", 3, 10);
+    ASSERT_EQ(RunBody(SeenSave, "t " + path), "+OK 3");
+    const std::string before = Contents(path);
+
+    AddRecords("t", 2000, 100);  // more than one buffer's worth of lines
+    for (int callsBefore : {0, 1, 2}) {
+        platform::FailAfter(platform::FaultPoint::FileWrite, callsBefore);
+        EXPECT_EQ(RunBody(SeenSave, "t " + path), "-WRITE Couldn't write file.") << callsBefore;
+        EXPECT_EQ(Contents(path), before);
+        ExpectOnlyFile("t.seen");
+    }
+    platform::FailAfter(platform::FaultPoint::FileFlush, 0);
+    EXPECT_EQ(RunBody(SeenSave, "t " + path), "-WRITE Couldn't write file.");
+    EXPECT_EQ(Contents(path), before);
+    ExpectOnlyFile("t.seen");
+
+    platform::FailAfter(platform::FaultPoint::FileReplace, 0);
+    EXPECT_EQ(RunBody(SeenSave, "t " + path), "-OPEN Couldn't open file.");
+    EXPECT_EQ(Contents(path), before);
+    ExpectOnlyFile("t.seen");
+
+    EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 2000");  // the first three were replaced
+    EXPECT_NE(Contents(path), before);
+}
+
+TEST_F(SaveLoad, FailedReadKeepsTheTableAsItWas) {
+    const std::string path = PathOf("big.seen");
+    AddRecords("t", 200, 50);  // well over one 4096-byte block
+    ASSERT_EQ(RunBody(SeenSave, "t " + path), "+OK 200");
+    AddRecords("u", 7, 5);
+    for (int callsBefore : {0, 1, 2}) {
+        platform::FailAfter(platform::FaultPoint::FileRead, callsBefore);
+        EXPECT_EQ(RunBody(SeenLoad, "u " + path), "-READ Couldn't read file.");
+        EXPECT_EQ(RunBody(seen::SeenCount, "u"), "+OK 7");
+        EXPECT_EQ(RunBody(seen::SeenGet, "u nick3"), "+OK nick3 a@b #c join 3 1 xxxxx");
+    }
+    EXPECT_EQ(RunBody(SeenLoad, "u " + path), "+OK 200");
+    EXPECT_EQ(RunBody(seen::SeenCount, "u"), "+OK 200");
+}
+
+TEST_F(SaveLoad, RecordsWithLineBreaksAreLeftOutSoTheyCannotForgeLines) {
+    const std::string path = PathOf("forge.seen");
+    ASSERT_EQ(RunBody(seen::SeenAdd, "t evil a@b #c join 1 1 hi\r\n! forged x y z 1 1 boo"), "+OK ");
+    ASSERT_EQ(RunBody(seen::SeenAdd, "t cr\rnick a@b #c join 1 1 text"), "+OK ");
+    ASSERT_EQ(RunBody(seen::SeenAdd, "t good a@b #c join 2 2 fine"), "+OK ");
+    EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 1");
+    EXPECT_EQ(Contents(path), "#ombrick SeenTable 1 -  t\r\n! good a@b #c join 2 2 fine\r\n");
+    EXPECT_EQ(RunBody(SeenLoad, "u " + path), "+OK 1");
+    EXPECT_EQ(RunBody(seen::SeenGet, "u forged"), "-FOUND Nick not found");
+}
+
+// Random tables round-trip field by field: texts with spaces, IRC case
+// pairs in nicks, numbers over the whole 32-bit range, long texts that the
+// writer shortens to the line limit.
+TEST_F(SaveLoad, WhatIsSavedLoadsBackAsTheSameRecords) {
+    std::mt19937 random(5);
+    auto pick = [&](const std::string& alphabet, std::size_t length) {
+        std::string s(length, ' ');
+        for (char& c : s) c = alphabet[random() % alphabet.size()];
+        return s;
+    };
+    const std::string nickChars = "abcXYZ[]{}|\\^~_-`0123456789";
+    const std::string tokenChars = "abcdefghijklmnopqrstuvwxyz@!#.*?%&:/=ABC\xE9\x80";
+    const std::string textChars = "ab c  d\tEF!{}~\xFF";
+    for (int round = 0; round < 5; ++round) {
+        std::string table = "r" + std::to_string(round);
+        ASSERT_EQ(RunBody(seen::SeenTableAdd, table), "+OK ");
+        ASSERT_EQ(RunBody(seen::SeenTableAdd, table + "copy"), "+OK ");
+        for (int i = 0; i < 300; ++i) {
+            std::size_t textLength = random() % 8 == 0 ? 700 + random() % 600 : random() % 40;
+            std::string text = pick(textChars, textLength);
+            text.erase(0, text.find_first_not_of(' '));  // a text never starts with a space
+            std::string line = table + " " + pick(nickChars, 1 + random() % 12) + " " +
+                               pick(tokenChars, 1 + random() % 30) + " " +
+                               pick(tokenChars, 1 + random() % 20) + " " +
+                               pick(tokenChars, 1 + random() % 8) + " " +
+                               std::to_string(static_cast<std::uint32_t>(random())) + " " +
+                               std::to_string(static_cast<std::uint32_t>(random())) + " " + text;
+            ASSERT_EQ(RunBody(seen::SeenAdd, line), "+OK ");
+        }
+        const std::string path = PathOf("round.seen");
+        seen::SeenIndex* original = seen::FindTable(table.c_str())->index;
+        std::string reply = RunBody(SeenSave, table + " " + path);
+        ASSERT_EQ(reply, "+OK " + std::to_string(original->Count()));
+        ASSERT_EQ(RunBody(SeenLoad, table + "copy " + path), reply);
+
+        seen::SeenIndex* copy = seen::FindTable((table + "copy").c_str())->index;
+        ASSERT_EQ(copy->Count(), original->Count());
+        original->ResetCursor();
+        copy->ResetCursor();
+        while (const seen::SeenRecord* a = original->NextItem()) {
+            const seen::SeenRecord* b = copy->NextItem();
+            ASSERT_NE(b, nullptr);
+            EXPECT_STREQ(b->nick, a->nick);
+            EXPECT_STREQ(b->address, a->address);
+            EXPECT_STREQ(b->channel, a->channel);
+            EXPECT_STREQ(b->type, a->type);
+            EXPECT_EQ(b->seenTime, a->seenTime);
+            EXPECT_EQ(b->timeSpent, a->timeSpent);
+            // A text is shortened only as far as the line limit demands.
+            char line[platform::kFormatLimit];
+            std::size_t length = FormRecordLine(*a, line);
+            std::string expected = std::string(line, length).substr(length - std::strlen(b->text));
+            EXPECT_EQ(std::string(b->text), expected);
+            EXPECT_EQ(std::string(a->text).rfind(b->text, 0), 0u);
+            if (length < kMaxLineLength) {
+                EXPECT_STREQ(b->text, a->text);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lastspot::store

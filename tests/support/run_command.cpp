@@ -1,0 +1,26 @@
+#include "support/run_command.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "host/lifecycle.h"
+
+namespace lastspot::testing {
+
+std::string RunBody(host::CommandBody body, const std::string& arguments) {
+    std::vector<char> buffer(4096, '\0');
+    std::memcpy(buffer.data(), arguments.c_str(), std::min(arguments.size() + 1, buffer.size()));
+    buffer.back() = '\0';
+    host::RunCommand(buffer.data(), body);
+    return buffer.data();
+}
+
+FreshLibrary::FreshLibrary() {
+    host::LoadInfo info{};
+    host::Load(&info);
+}
+
+FreshLibrary::~FreshLibrary() { host::Unload(0); }
+
+}  // namespace lastspot::testing
