@@ -7,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 
 .PHONY: all build demo test windows test-windows dist test-sanitize test-valgrind \
-        bench fuzz fuzz-smoke clean
+        test-scale bench fuzz fuzz-smoke clean
 
 all: build
 
@@ -39,6 +39,35 @@ dist: windows build
 	cp build/bin/liblastspot.so build/bin/lastspot-host dist/linux/
 	cp README.md dist/
 	@echo "dist/: lastspot.dll (32-bit), x64/lastspot.dll, linux/liblastspot.so, the host programs, README.md"
+
+# --- Hardening ---------------------------------------------------------------
+# Everything built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize:
+	$(call configure,build-asan,-DLASTSPOT_SANITIZE=ON)
+	cmake --build build-asan -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+
+# The transcripts (and the file tests) under valgrind's memcheck.
+VALGRIND = valgrind --quiet --error-exitcode=1 --leak-check=full \
+	--errors-for-leak-kinds=definite,indirect,possible --show-leak-kinds=definite,indirect,possible
+test-valgrind: build
+	$(VALGRIND) build/bin/lastspot-host --check tests/transcripts/*.txt
+	$(VALGRIND) build/bin/store_tests
+
+# libFuzzer builds (clang); fuzz-smoke runs each fuzzer for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+fuzz:
+	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLASTSPOT_TESTS=OFF \
+		-DLASTSPOT_FUZZ=ON >/dev/null
+	cmake --build build-fuzz -j$(JOBS)
+
+fuzz-smoke: fuzz
+	scripts/fuzz-smoke.sh build-fuzz $(FUZZ_SECONDS)
+
+# Ten million records: beyond what 32-entry stacks could hold.
+test-scale: build
+	build/bin/scale_check 10000000
 
 clean:
 	rm -rf build build-win32 build-win64 build-asan build-bench build-fuzz dist

@@ -2,9 +2,9 @@
 // host's buffer to the command's body inside RunCommand, which turns any
 // exception into a reply, and returns 3. The names are listed in
 // exports.txt, which the build and the export checks read.
+#include "host/exports.h"
+
 #include "host/command.h"
-#include "host/lifecycle.h"
-#include "platform/platform.h"
 #include "seen/expire_command.h"
 #include "seen/match_commands.h"
 #include "seen/record_commands.h"
@@ -15,17 +15,12 @@ namespace host = lastspot::host;
 namespace seen = lastspot::seen;
 namespace store = lastspot::store;
 
-// A command export: two window handles, the command buffer, a second buffer
-// and two flags; only the command buffer is used.
-#define LASTSPOT_COMMAND(name, body)                                                    \
-    extern "C" LASTSPOT_EXPORT int LASTSPOT_CALL name(void*, void*, char* buffer, char*, \
-                                                      int, int) {                       \
-        return host::RunCommand(buffer, body);                                          \
-    }
+#define LASTSPOT_COMMAND(name, body) \
+    LASTSPOT_DECLARE_COMMAND(name) { return host::RunCommand(buffer, body); }
 
-extern "C" LASTSPOT_EXPORT void LASTSPOT_CALL LoadDll(host::LoadInfo* info) { host::Load(info); }
+void LASTSPOT_CALL LoadDll(host::LoadInfo* info) { host::Load(info); }
 
-extern "C" LASTSPOT_EXPORT int LASTSPOT_CALL UnloadDll(int reason) { return host::Unload(reason); }
+int LASTSPOT_CALL UnloadDll(int reason) { return host::Unload(reason); }
 
 LASTSPOT_COMMAND(DllInfo, host::DllInfo)
 

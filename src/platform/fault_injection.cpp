@@ -19,6 +19,8 @@ void ClearFaults() {
     for (int& calls : callsUntilFailure) calls = -1;
 }
 
+bool FaultArmed(FaultPoint point) { return callsUntilFailure[static_cast<int>(point)] >= 0; }
+
 bool ShouldFail(FaultPoint point) {
     int& calls = callsUntilFailure[static_cast<int>(point)];
     if (calls < 0) return false;

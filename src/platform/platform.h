@@ -153,6 +153,9 @@ void FailAfter(FaultPoint point, int callsBefore);
 // Disarms every fault point.
 void ClearFaults();
 
+// True while the point is armed and its failure has not happened yet.
+bool FaultArmed(FaultPoint point);
+
 // Used by the platform implementations: true when this call must fail.
 bool ShouldFail(FaultPoint point);
 

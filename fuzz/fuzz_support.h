@@ -1,0 +1,36 @@
+// What the fuzzers share: failing loudly and a scratch directory.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+
+namespace lastspot::fuzz {
+
+// Stops the run so the fuzzer saves the input.
+[[noreturn]] inline void Fail(const std::string& what) {
+    std::fprintf(stderr, "fuzz check failed: %s\n", what.c_str());
+    std::abort();
+}
+
+// A directory of this process's own for the files the inputs touch,
+// removed when the process exits normally.
+inline const std::filesystem::path& ScratchDirectory() {
+    // Never destroyed, so the exit handler can still use it.
+    static const std::filesystem::path* directory = [] {
+        auto* path = new std::filesystem::path(
+            std::filesystem::temp_directory_path() /
+            ("lastspot-fuzz-" + std::to_string(std::random_device()())));
+        std::filesystem::create_directories(*path);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(*directory, ignored);
+        });
+        return path;
+    }();
+    return *directory;
+}
+
+}  // namespace lastspot::fuzz

@@ -1,0 +1,256 @@
+// Runs every command with memory running out at each of its allocations in
+// turn: the general free store (this program replaces operator new) and the
+// process heap (the platform's fault point). Each time the command must
+// reply "-MEMORY Out of memory" with every table as it was before, or give
+// its ordinary reply with every table as after an ordinary run; the tables
+// must keep their invariants and nothing may leak.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/exports.h"
+#include "platform/platform.h"
+#include "support/state_checks.h"
+
+namespace {
+
+// The replaced free store. Only allocations made while the library runs a
+// call are counted, so the test framework's own do not disturb the count.
+bool insideLibrary = false;
+long allocationsUntilFailure = -1;  // negative: no failure armed
+long allocationsMade = 0;           // inside the library, this call
+long liveBlocks = 0;                // inside the library, since the trial began
+
+void* Allocate(std::size_t size) {
+    if (insideLibrary) {
+        if (allocationsUntilFailure == 0) {
+            allocationsUntilFailure = -1;
+            throw std::bad_alloc();
+        }
+        if (allocationsUntilFailure > 0) --allocationsUntilFailure;
+        ++allocationsMade;
+        ++liveBlocks;
+    }
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+
+void Release(void* block) noexcept {
+    if (block == nullptr) return;
+    if (insideLibrary) --liveBlocks;
+    std::free(block);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void operator delete(void* block) noexcept { Release(block); }
+void operator delete[](void* block) noexcept { Release(block); }
+void operator delete(void* block, std::size_t) noexcept { Release(block); }
+void operator delete[](void* block, std::size_t) noexcept { Release(block); }
+
+namespace lastspot {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct LibraryCall {
+    LibraryCall() { insideLibrary = true; }
+    ~LibraryCall() { insideLibrary = false; }
+};
+
+std::string Call(const char* name, const std::string& arguments) {
+    host::CommandExport command = nullptr;
+    for (const auto& entry : host::kCommandExports) {
+        if (std::strcmp(entry.name, name) == 0) command = entry.command;
+    }
+    if (command == nullptr) {
+        ADD_FAILURE() << "no export " << name;
+        return "";
+    }
+    std::vector<char> buffer(4096, '\0');
+    std::memcpy(buffer.data(), arguments.c_str(), arguments.size() + 1);
+    {
+        LibraryCall inside;
+        command(nullptr, nullptr, buffer.data(), nullptr, 0, 0);
+    }
+    return buffer.data();
+}
+
+// The tables as text, in name order: a failed command may have moved the
+// table it found to the front of the registry, and nothing else.
+std::string Tables() {
+    std::string dump = testing::DumpTables();
+    std::vector<std::string> tables;
+    for (std::size_t at = 0; at < dump.size();) {
+        std::size_t next = dump.find("\n[", at);
+        next = next == std::string::npos ? dump.size() : next + 1;
+        tables.push_back(dump.substr(at, next - at));
+        at = next;
+    }
+    std::sort(tables.begin(), tables.end());
+    std::string sorted;
+    for (const auto& table : tables) sorted += table;
+    return sorted;
+}
+
+struct Scenario {
+    const char* command;
+    std::string arguments;
+};
+
+class MemoryExhaustion : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        scratch_ = fs::temp_directory_path() / ("lastspot-oom-" + std::to_string(std::random_device()()));
+        fs::create_directories(scratch_);
+    }
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        fs::remove_all(scratch_, ignored);
+    }
+
+    static std::string File(const char* name) { return (scratch_ / name).string(); }
+
+    // A fresh library with tables "t" (twenty records), "other" and
+    // "Others", and a saved copy of "t" to load from.
+    static void StartLibrary() {
+        host::LoadInfo info{};
+        {
+            LibraryCall inside;
+            LoadDll(&info);
+        }
+        Call("SeenTableAdd", "t");
+        Call("SeenTableAdd", "other");
+        Call("SeenTableAdd", "Others");
+        for (int i = 0; i < 20; ++i) {
+            Call("SeenAdd", "t nick" + std::to_string(i) + " n@h" + std::to_string(i % 3) +
+                                " #c" + std::to_string(i % 2) + " join " +
+                                std::to_string(1000 + i * 7 % 5) + " 3 some text " +
+                                std::to_string(i));
+        }
+        Call("SeenAdd", "other solo s@h #c part 5 5");
+    }
+
+    static void StopLibrary() {
+        LibraryCall inside;
+        UnloadDll(0);
+    }
+
+    // Runs the scenario with failure at each allocation of one kind in
+    // turn, until a run meets no failure.
+    static void FailEachAllocation(const Scenario& scenario, bool processHeap) {
+        StartLibrary();
+        const std::string before = Tables();
+        const std::string reply = Call(scenario.command, scenario.arguments);
+        const std::string after = Tables();
+        StopLibrary();
+
+        for (long failing = 0;; ++failing) {
+            liveBlocks = 0;
+            StartLibrary();
+            long setupBlocks = liveBlocks;
+            if (processHeap) {
+                platform::FailAfter(platform::FaultPoint::HeapAlloc, static_cast<int>(failing));
+            } else {
+                allocationsUntilFailure = failing;
+            }
+            std::string got = Call(scenario.command, scenario.arguments);
+            bool failureHappened =
+                processHeap ? !platform::FaultArmed(platform::FaultPoint::HeapAlloc)
+                            : allocationsUntilFailure < 0;
+            platform::ClearFaults();
+            allocationsUntilFailure = -1;
+
+            SCOPED_TRACE(std::string(scenario.command) + " " + scenario.arguments.substr(0, 60) +
+                         (processHeap ? ": process heap" : ": free store") +
+                         " allocation " + std::to_string(failing) + " fails");
+            if (got == "-MEMORY Out of memory") {
+                ++memoryReplies_;
+                EXPECT_TRUE(failureHappened);
+                EXPECT_EQ(Tables(), before);
+            } else {
+                EXPECT_EQ(got, reply);
+                EXPECT_EQ(Tables(), after);
+            }
+            std::string problem;
+            EXPECT_TRUE(testing::CheckLibraryState(&problem)) << problem;
+            StopLibrary();
+            EXPECT_EQ(liveBlocks, 0) << "blocks leaked (setup made " << setupBlocks << ")";
+            if (!failureHappened) break;
+            if (::testing::Test::HasFailure()) break;
+        }
+    }
+
+    static fs::path scratch_;
+    static int memoryReplies_;
+};
+
+fs::path MemoryExhaustion::scratch_;
+int MemoryExhaustion::memoryReplies_ = 0;
+
+TEST_F(MemoryExhaustion, EveryCommandFailsCleanlyAtEveryAllocation) {
+    StartLibrary();
+    ASSERT_EQ(Call("SeenSave", "t " + File("t.seen")), "+OK 20");
+    StopLibrary();
+    // A file only the platform's search finds: beside the program, not in
+    // the current directory.
+    char directory[4096];
+    ASSERT_TRUE(platform::ExecutableDirectory(directory, sizeof directory));
+    const std::string besideName = "lastspot-oom-" + std::to_string(std::random_device()()) + ".seen";
+    fs::copy_file(File("t.seen"), std::string(directory) + besideName,
+                  fs::copy_options::overwrite_existing);
+
+    const std::vector<Scenario> scenarios = {
+        {"DllInfo", "anything"},
+        {"SeenTableAdd", "new"},
+        {"SeenTableAdd", "T"},
+        {"SeenTableDel", "t"},
+        {"SeenTableDelMatch", "other*"},
+        {"SeenTableCount", ""},
+        {"SeenTableClear", ""},
+        {"SeenAdd", "t fresh f@h #c join 1 2 a text"},
+        {"SeenAdd", "t NICK3 r@h #r quit 9 9 replaced"},
+        {"SeenGet", "t nick4"},
+        {"SeenDel", "t nick5"},
+        {"SeenCount", "t"},
+        {"SeenClear", "t"},
+        {"SeenMatch", "t * * * 0"},
+        {"SeenMatchSort", "t * * * 0"},
+        {"SeenMatchSort", "t nick1* * * 3"},
+        {"SeenMatchCount", "t * * #c1 0"},
+        {"SeenDelMatch", "t * n@h1 * "},
+        {"SeenExpire", "t t 1003"},
+        {"SeenExpire", "t n 5"},
+        {"SeenSave", "t " + File("save.seen")},
+        {"SeenLoad", "other " + File("t.seen")},
+        {"SeenLoad", "other " + besideName},
+    };
+    std::set<std::string> covered;
+    for (const Scenario& scenario : scenarios) {
+        covered.insert(scenario.command);
+        FailEachAllocation(scenario, false);
+        FailEachAllocation(scenario, true);
+        if (HasFailure()) break;
+    }
+    for (const auto& entry : host::kCommandExports) EXPECT_EQ(covered.count(entry.name), 1u) << entry.name;
+    // Every allocating command met failures at each of its allocations.
+    EXPECT_GT(memoryReplies_, 300);
+    std::printf("%d runs ended in -MEMORY\n", memoryReplies_);
+    fs::remove(std::string(directory) + besideName);
+}
+
+}  // namespace
+}  // namespace lastspot
