@@ -141,7 +141,7 @@ protected:
                                 std::to_string(1000 + i * 7 % 5) + " 3 some text " +
                                 std::to_string(i));
         }
-        Call("SeenAdd", "other solo s@h #c part 5 5");
+        Call("SeenAdd", "other solo s@h #c quit 5 5");
     }
 
     static void StopLibrary() {

@@ -1,0 +1,438 @@
+// The record layer: the two orders over records, add-or-replace, lookup and
+// removal by nick, and who owns what. Allocations are counted through the
+// global operator new of this program, so the tests can tell that a replace,
+// a removal or the destruction of an index leaves nothing behind and that a
+// lookup allocates nothing.
+#include "seen/seen_record.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Blocks handed out by operator new and not yet given back, and every block
+// ever handed out. Single-threaded, like the library.
+std::int64_t liveBlocks = 0;
+std::int64_t blocksAllocated = 0;
+
+}  // namespace
+
+// Kept out of line: inlined into a caller, GCC would pair the free() here
+// with the caller's operator new and warn about a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) throw std::bad_alloc();
+    ++liveBlocks;
+    ++blocksAllocated;
+    return block;
+}
+[[gnu::noinline]] void* operator new[](std::size_t size) { return operator new(size); }
+[[gnu::noinline]] void operator delete(void* block) noexcept {
+    if (block == nullptr) return;
+    --liveBlocks;
+    std::free(block);
+}
+[[gnu::noinline]] void operator delete[](void* block) noexcept { operator delete(block); }
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
+    operator delete(block);
+}
+[[gnu::noinline]] void operator delete[](void* block, std::size_t) noexcept {
+    operator delete(block);
+}
+
+namespace lastspot::seen {
+namespace {
+
+// Whether this program's operator new is the one in use. A tool that
+// brings its own (valgrind does) leaves the counts at zero; finding leaks is
+// then that tool's job.
+bool CountingAllocations() {
+    std::int64_t before = blocksAllocated;
+    void* block = ::operator new(1);
+    ::operator delete(block);
+    return blocksAllocated != before;
+}
+
+constexpr char kNotCounting[] = "allocations are not counted under this allocator";
+
+struct RecordRelease {
+    void operator()(SeenRecord* record) const { ReleaseRecord(record); }
+};
+using OwnedRecord = std::unique_ptr<SeenRecord, RecordRelease>;
+
+OwnedRecord Seen(const char* nick, std::int32_t seenTime) {
+    return OwnedRecord(BuildRecord(nick, "user@host", "#chan", "join", 0, "", seenTime));
+}
+
+int Sign(int value) { return (value > 0) - (value < 0); }
+
+void ExpectValid(const SeenIndex& index) {
+    std::string problem;
+    EXPECT_TRUE(index.Verify(&problem)) << problem;
+}
+
+std::vector<std::string> NicksInOrder(SeenIndex& index) {
+    std::vector<std::string> nicks;
+    index.ResetCursor();
+    while (const SeenRecord* record = index.NextItem()) nicks.push_back(record->nick);
+    return nicks;
+}
+
+// ---------------------------------------------------------------------------
+// Orders
+
+TEST(SeenRecordOrder, SeenTimeOrderPutsTheLaterFirstOverTheWholeSignedRange) {
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+    // {later, earlier}: the later one sorts first. Several pairs are chosen
+    // so that later - earlier does not fit in 32 bits.
+    const std::int32_t pairs[][2] = {
+        {200, 100},       {kMax, kMin}, {1073741824, -1073741825},
+        {kMax, -1},       {0, kMin},    {1, 0},
+        {0, -1},          {-1, -2},     {kMax, kMax - 1},
+        {kMin + 1, kMin}, {kMax, 0},    {-1073741824, kMin},
+    };
+    for (const auto& pair : pairs) {
+        OwnedRecord later = Seen("zed", pair[0]);
+        OwnedRecord earlier = Seen("abe", pair[1]);
+        EXPECT_LT(CompareBySeenTime(later.get(), earlier.get()), 0) << pair[0] << " vs " << pair[1];
+        EXPECT_GT(CompareBySeenTime(earlier.get(), later.get()), 0) << pair[1] << " vs " << pair[0];
+    }
+}
+
+TEST(SeenRecordOrder, SeenTimeOrderAgreesWithWideArithmeticOnRandomPairs) {
+    std::mt19937 random(1459);
+    std::uniform_int_distribution<std::int64_t> anyTime(std::numeric_limits<std::int32_t>::min(),
+                                                        std::numeric_limits<std::int32_t>::max());
+    OwnedRecord a = Seen("alice", 0);
+    OwnedRecord b = Seen("bob", 0);
+    for (int i = 0; i < 20000; ++i) {
+        std::int64_t left = anyTime(random);
+        std::int64_t right = i % 8 == 0 ? left : anyTime(random);
+        a->seenTime = static_cast<std::int32_t>(left);
+        b->seenTime = static_cast<std::int32_t>(right);
+        // Later first; equal times fall back to the nicks ('alice' first).
+        int expected = left > right ? -1 : left < right ? 1 : -1;
+        ASSERT_EQ(Sign(CompareBySeenTime(a.get(), b.get())), expected) << left << " vs " << right;
+        ASSERT_EQ(Sign(CompareBySeenTime(b.get(), a.get())), -expected) << right << " vs " << left;
+    }
+}
+
+TEST(SeenRecordOrder, EqualSeenTimesFallBackToTheIrcNickOrder) {
+    OwnedRecord alice = Seen("alice", 100);
+    OwnedRecord bob = Seen("Bob", 100);
+    EXPECT_LT(CompareBySeenTime(alice.get(), bob.get()), 0);
+    EXPECT_GT(CompareBySeenTime(bob.get(), alice.get()), 0);
+
+    // The same nick under the RFC 1459 case rules at the same time: equal.
+    OwnedRecord lower = Seen("nick{|}~", -5);
+    OwnedRecord upper = Seen("NICK[\\]^", -5);
+    EXPECT_EQ(CompareBySeenTime(lower.get(), upper.get()), 0);
+    // The same nick at different times: the time decides.
+    upper->seenTime = -4;
+    EXPECT_GT(CompareBySeenTime(lower.get(), upper.get()), 0);
+
+    // Letters sort before "[" and its partners, and those before "_".
+    OwnedRecord zed = Seen("Zed", 7);
+    OwnedRecord brace = Seen("{z}", 7);
+    OwnedRecord under = Seen("_y", 7);
+    EXPECT_LT(CompareBySeenTime(zed.get(), brace.get()), 0);
+    EXPECT_LT(CompareBySeenTime(brace.get(), under.get()), 0);
+}
+
+TEST(SeenRecordOrder, NickOrderLooksAtTheNicksAloneUnderIrcCaseRules) {
+    OwnedRecord a = OwnedRecord(BuildRecord("a[b", "one@host", "#one", "join", 1, "x", 100));
+    OwnedRecord b = OwnedRecord(BuildRecord("A{B", "two@elsewhere", "#two", "part", 9, "yz", -7));
+    EXPECT_EQ(CompareByNick(a.get(), b.get()), 0);
+    EXPECT_EQ(CompareByNick(b.get(), a.get()), 0);
+
+    const char* ascending[] = {"ab", "abc", "Abd", "Zed", "[x]", "{z}", "_y", "`q", "\xE9"};
+    const int n = static_cast<int>(std::size(ascending));
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            OwnedRecord left = Seen(ascending[i], 100 * j);
+            OwnedRecord right = Seen(ascending[j], 100 * i);
+            EXPECT_EQ(Sign(CompareByNick(left.get(), right.get())), Sign(i - j))
+                << "'" << ascending[i] << "' vs '" << ascending[j] << "'";
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Adding and replacing
+
+TEST(SeenRecordAdd, ReplaceKeepsCountAndTakesNewNickCase) {
+    SeenIndex index;
+    SeenRecord* first = AddOrReplace(&index, "Bob", "bob@old", "#old", "join", 5, "hello", 100);
+    AddOrReplace(&index, "carol", "c@h", "#c", "part", 1, "", 50);
+    SeenRecord* second =
+        AddOrReplace(&index, "BOB", "bob@new", "#New", "quit", 77, "bye  now ", 200);
+    EXPECT_EQ(second, first) << "the held record takes the new values where it stands";
+    EXPECT_EQ(index.Count(), 2);
+    SeenRecord* held = FindByNick(&index, "bob");
+    ASSERT_EQ(held, first);
+    EXPECT_STREQ(held->nick, "BOB");
+    EXPECT_STREQ(held->address, "bob@new");
+    EXPECT_STREQ(held->channel, "#New");
+    EXPECT_STREQ(held->type, "quit");
+    EXPECT_STREQ(held->text, "bye  now ");
+    EXPECT_EQ(held->seenTime, 200);
+    EXPECT_EQ(held->timeSpent, 77);
+    EXPECT_EQ(NicksInOrder(index), (std::vector<std::string>{"BOB", "carol"}));
+    ExpectValid(index);
+
+    AddOrReplace(&index, "a[b", "x@y", "#z", "join", 0, "", 1);
+    AddOrReplace(&index, "A{B", "x2@y", "#z2", "nick", 3, "t", 2);
+    EXPECT_EQ(index.Count(), 3);
+    SeenRecord* bracket = FindByNick(&index, "a{b");
+    ASSERT_NE(bracket, nullptr);
+    EXPECT_STREQ(bracket->nick, "A{B");
+    EXPECT_STREQ(bracket->address, "x2@y");
+    EXPECT_EQ(bracket->seenTime, 2);
+    ExpectValid(index);
+}
+
+TEST(SeenRecordAdd, AbsentAndEmptyStringsAreHeldAsEmptyStrings) {
+    SeenIndex index;
+    SeenRecord* record = AddOrReplace(&index, "nick", nullptr, nullptr, nullptr, 4, nullptr, 9);
+    for (const char* field : {record->address, record->channel, record->type, record->text}) {
+        ASSERT_NE(field, nullptr);
+        EXPECT_STREQ(field, "");
+    }
+    // A replace with absent strings empties the fields the record had.
+    AddOrReplace(&index, "other", "a", "b", "c", 0, "text", 1);
+    SeenRecord* other = AddOrReplace(&index, "OTHER", nullptr, "", nullptr, 0, "", 1);
+    for (const char* field : {other->address, other->channel, other->type, other->text}) {
+        ASSERT_NE(field, nullptr);
+        EXPECT_STREQ(field, "");
+    }
+
+    OwnedRecord built(BuildRecord(nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0));
+    for (const char* field :
+         {built->nick, built->address, built->channel, built->type, built->text}) {
+        ASSERT_NE(field, nullptr);
+        EXPECT_STREQ(field, "");
+    }
+}
+
+TEST(SeenRecordAdd, RecordsKeepTheirOwnCopiesOfEveryString) {
+    char nick[] = "Dave";
+    char address[] = "dave@host";
+    char channel[] = "#chan";
+    char type[] = "join";
+    char text[] = "some text";
+    OwnedRecord built(BuildRecord(nick, address, channel, type, 1, text, 2));
+    const char* given[] = {nick, address, channel, type, text};
+    const char* held[] = {built->nick, built->address, built->channel, built->type, built->text};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_STREQ(held[i], given[i]);
+        for (int j = 0; j < 5; ++j) EXPECT_NE(static_cast<const void*>(held[i]), given[j]) << i;
+        for (int j = 0; j < i; ++j) EXPECT_NE(held[i], held[j]) << i << " shares with " << j;
+    }
+    for (char* s : {nick, address, channel, type, text}) std::memset(s, 'X', std::strlen(s));
+    EXPECT_STREQ(built->nick, "Dave");
+    EXPECT_STREQ(built->address, "dave@host");
+    EXPECT_STREQ(built->channel, "#chan");
+    EXPECT_STREQ(built->type, "join");
+    EXPECT_STREQ(built->text, "some text");
+}
+
+TEST(SeenRecordAdd, UnderTheSeenTimeOrderTimeAndNickTogetherAreTheKey) {
+    // The sorted listing's temporary index: records switch to this order
+    // while the index is empty, and the same nick at two times is two keys.
+    SeenIndex byRecency;
+    byRecency.Reorder(CompareBySeenTime);
+    AddOrReplace(&byRecency, "bob", nullptr, nullptr, nullptr, 0, nullptr, 100);
+    AddOrReplace(&byRecency, "alice", nullptr, nullptr, nullptr, 0, nullptr, 300);
+    AddOrReplace(&byRecency, "carol", nullptr, nullptr, nullptr, 0, nullptr, 300);
+    AddOrReplace(&byRecency, "BOB", nullptr, nullptr, nullptr, 0, nullptr, 2147483647);
+    AddOrReplace(&byRecency, "Carol", nullptr, nullptr, nullptr, 0, nullptr, 300);
+    EXPECT_EQ(byRecency.Count(), 4);
+    EXPECT_EQ(NicksInOrder(byRecency), (std::vector<std::string>{"BOB", "alice", "Carol", "bob"}));
+    ExpectValid(byRecency);
+}
+
+// ---------------------------------------------------------------------------
+// Finding and removing
+
+TEST(SeenRecordLookup, FindByNickIgnoresCaseAndReturnsTheStoredSpelling) {
+    SeenIndex index;
+    AddOrReplace(&index, "Bob", "b@h", "#c", "join", 0, "", 1);
+    AddOrReplace(&index, "a[b]\\^", "x@h", "#c", "join", 0, "", 2);
+    AddOrReplace(&index, "_under", "u@h", "#c", "join", 0, "", 3);
+
+    SeenRecord* bob = FindByNick(&index, "BOB");
+    ASSERT_NE(bob, nullptr);
+    EXPECT_STREQ(bob->nick, "Bob");
+    SeenRecord* brackets = FindByNick(&index, "A{B}|~");
+    ASSERT_NE(brackets, nullptr);
+    EXPECT_STREQ(brackets->nick, "a[b]\\^");
+    EXPECT_EQ(FindByNick(&index, "_UNDER"), FindByNick(&index, "_under"));
+
+    // Neighbours of stored nicks and bytes that are never folded.
+    for (const char* absent : {"Bo", "Bobb", "Bob_", "a[b]\\", "\x7Funder", "`under", "@under"}) {
+        EXPECT_EQ(FindByNick(&index, absent), nullptr) << absent;
+    }
+    EXPECT_EQ(index.Count(), 3);
+}
+
+TEST(SeenRecordLookup, RemoveByNickRemovesOnceThenReportsNothing) {
+    SeenIndex index;
+    for (const char* nick : {"anna", "Bob", "carl", "[dan]", "eve"}) {
+        AddOrReplace(&index, nick, "a@h", "#c", "join", 0, "", 1);
+    }
+    EXPECT_TRUE(RemoveByNick(&index, "BOB"));
+    EXPECT_EQ(index.Count(), 4);
+    EXPECT_FALSE(RemoveByNick(&index, "bob"));
+    EXPECT_EQ(index.Count(), 4);
+    EXPECT_EQ(FindByNick(&index, "Bob"), nullptr);
+    EXPECT_TRUE(RemoveByNick(&index, "{DAN}"));
+    EXPECT_FALSE(RemoveByNick(&index, "[dan]"));
+    EXPECT_EQ(NicksInOrder(index), (std::vector<std::string>{"anna", "carl", "eve"}));
+    ExpectValid(index);
+
+    SeenIndex empty;
+    EXPECT_FALSE(RemoveByNick(&empty, "anyone"));
+    EXPECT_EQ(empty.Count(), 0);
+}
+
+TEST(SeenRecordLookup, ProbesBorrowTheCallersNickAndAllocateNothing) {
+    SeenIndex index;
+    AddOrReplace(&index, "Bob", "b@h", "#c", "join", 0, "", 1);
+    AddOrReplace(&index, "carol", "c@h", "#c", "join", 0, "", 1);
+
+    // A nick on the stack: releasing it, or writing through the probe, would
+    // show here (or crash: it was never allocated).
+    bool counting = CountingAllocations();
+    char nick[] = "BOB";
+    std::int64_t allocatedBefore = blocksAllocated;
+    SeenRecord* found = FindByNick(&index, nick);
+    SeenRecord* missed = FindByNick(&index, "nobody");
+    bool missedRemove = RemoveByNick(&index, "nobody");
+    std::int64_t lookupAllocations = blocksAllocated - allocatedBefore;
+    if (counting) {
+        EXPECT_EQ(lookupAllocations, 0);
+    }
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(missed, nullptr);
+    EXPECT_FALSE(missedRemove);
+    EXPECT_STREQ(nick, "BOB");
+
+    char other[] = "CAROL";
+    allocatedBefore = blocksAllocated;
+    bool removed = RemoveByNick(&index, other);
+    if (counting) {
+        EXPECT_EQ(blocksAllocated - allocatedBefore, 0);
+    }
+    EXPECT_TRUE(removed);
+    EXPECT_STREQ(other, "CAROL");
+    EXPECT_STREQ(FindByNick(&index, nick)->nick, "Bob");
+}
+
+// ---------------------------------------------------------------------------
+// Ownership
+
+TEST(SeenRecordOwnership, ReplaceAndRemoveLeaveNothingAllocated) {
+    if (!CountingAllocations()) {
+        GTEST_SKIP() << kNotCounting;
+    }
+    SeenIndex index;
+    AddOrReplace(&index, "first", "a@h", "#c", "join", 0, "", 1);
+
+    std::int64_t before = liveBlocks;
+    AddOrReplace(&index, "Bob", "bob@host", "#chan", "join", 5, "text", 100);
+    std::int64_t oneRecord = liveBlocks - before;
+    // The spare record of a replace leaves with the old strings.
+    AddOrReplace(&index, "BOB", "bob@elsewhere.example", "#other", "quit", 9,
+                 "a much longer text than before", 200);
+    AddOrReplace(&index, "bob", nullptr, nullptr, nullptr, 0, nullptr, 300);
+    std::int64_t afterReplaces = liveBlocks - before;
+    bool removed = RemoveByNick(&index, "Bob");
+    std::int64_t afterRemove = liveBlocks - before;
+
+    EXPECT_GT(oneRecord, 0);
+    EXPECT_EQ(afterReplaces, oneRecord);
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(afterRemove, 0);
+}
+
+TEST(SeenRecordOwnership, ClearingOrDestroyingAnIndexReleasesItsRecords) {
+    if (!CountingAllocations()) {
+        GTEST_SKIP() << kNotCounting;
+    }
+    std::int64_t before = liveBlocks;
+    auto* table = new SeenIndex;
+    std::int64_t emptyIndex = liveBlocks - before;
+    for (int i = 0; i < 500; ++i) {
+        std::string nick = "nick" + std::to_string(i * 7919 % 500);
+        AddOrReplace(table, nick.c_str(), "a@h", "#c", "join", i, "text", i);
+    }
+    std::int64_t filled = liveBlocks - before;
+    table->Clear();
+    std::int64_t cleared = liveBlocks - before;
+    for (int i = 0; i < 500; ++i) {
+        std::string nick = "again" + std::to_string(i);
+        AddOrReplace(table, nick.c_str(), "a@h", "#c", "join", i, "", i);
+    }
+    int count = table->Count();
+    // Through the base class, as the registry and the sorted listing do.
+    index::AvlIndex<SeenRecord>* base = table;
+    delete base;
+    std::int64_t destroyed = liveBlocks - before;
+
+    EXPECT_GT(filled, emptyIndex + 500);
+    EXPECT_EQ(cleared, emptyIndex);
+    EXPECT_EQ(count, 500);
+    EXPECT_EQ(destroyed, 0);
+}
+
+TEST(SeenRecordOwnership, RandomAddsReplacesAndRemovesBalanceTheirAllocations) {
+    std::mt19937 random(4);
+    const char alphabet[] = "aA[{]}\\|^~bB_";
+    std::int64_t before = liveBlocks;
+    {
+        SeenIndex index;
+        std::vector<std::string> folded;  // the nicks held, folded by hand
+        auto fold = [](std::string nick) {
+            for (char& c : nick) {
+                if (c >= 'a' && c <= '~') c = static_cast<char>(c - 32);
+            }
+            return nick;
+        };
+        for (int step = 0; step < 4000; ++step) {
+            std::string nick(1 + random() % 3, ' ');
+            for (char& c : nick) c = alphabet[random() % (sizeof alphabet - 1)];
+            std::string key = fold(nick);
+            bool held = std::find(folded.begin(), folded.end(), key) != folded.end();
+            if (random() % 3 != 0) {
+                std::string text(random() % 20, 't');
+                AddOrReplace(&index, nick.c_str(), "a@h", "#c", "join", 0, text.c_str(),
+                             static_cast<std::int32_t>(random()));
+                if (!held) folded.push_back(key);
+                ASSERT_STREQ(FindByNick(&index, key.c_str())->nick, nick.c_str());
+            } else {
+                ASSERT_EQ(RemoveByNick(&index, nick.c_str()), held) << nick;
+                if (held) folded.erase(std::find(folded.begin(), folded.end(), key));
+            }
+            ASSERT_EQ(index.Count(), static_cast<int>(folded.size()));
+        }
+        ExpectValid(index);
+    }
+    if (CountingAllocations()) {
+        EXPECT_EQ(liveBlocks, before);
+    }
+}
+
+}  // namespace
+}  // namespace lastspot::seen
