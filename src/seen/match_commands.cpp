@@ -44,6 +44,9 @@ public:
         if (patterns_.address[0] == '\0') return Fail(buffer, ErrorCode::Addy);
         patterns_.channel = NextToken(&cursor);
         if (patterns_.channel[0] == '\0') return Fail(buffer, ErrorCode::Chan);
+        takesAll_[0] = TakesAll(patterns_.nick);
+        takesAll_[1] = TakesAll(patterns_.address);
+        takesAll_[2] = TakesAll(patterns_.channel);
         if (takesMaxNicks) {
             const char* maxNicks = NextToken(&cursor);
             if (!host::IsDecimal(maxNicks)) return Fail(buffer, ErrorCode::MaxNicks);
@@ -80,13 +83,23 @@ private:
 
     // Nick, then address, then channel; the first that fails decides.
     bool Matches(const SeenRecord& record) const {
-        return text::WildMatch(patterns_.nick, record.nick, false) != 0 &&
-               text::WildMatch(patterns_.address, record.address, false) != 0 &&
-               text::WildMatch(patterns_.channel, record.channel, false) != 0;
+        return (takesAll_[0] || text::WildMatch(patterns_.nick, record.nick, false) != 0) &&
+               (takesAll_[1] || text::WildMatch(patterns_.address, record.address, false) != 0) &&
+               (takesAll_[2] || text::WildMatch(patterns_.channel, record.channel, false) != 0);
+    }
+
+    // A pattern of nothing but "*" matches every non-empty text, and no
+    // stored nick, address or channel is ever empty (each was a token). So
+    // such a pattern needs no look at the record's string at all, which
+    // spares a walk over a large table one memory access per field.
+    static bool TakesAll(const char* pattern) {
+        while (*pattern == '*') ++pattern;
+        return *pattern == '\0';
     }
 
     TableEntry* table_ = nullptr;
     SeenRecord patterns_;  // the probe: nick, address and channel patterns
+    bool takesAll_[3] = {};  // per pattern: it is all "*" (see TakesAll)
     std::uint32_t maxNicks_ = 0;
 };
 
