@@ -34,7 +34,7 @@ public:
 
     // The fresh index stays; the table's former records are released.
     void Commit() {
-        fresh_.release();
+        table_->index = fresh_.release();  // the table owns it now
         delete old_;
         old_ = nullptr;
     }
