@@ -82,6 +82,9 @@ if ! run_judged transcripts check_transcripts -- lastspot-host.exe --report "$(w
 fi
 [ -f "$report" ] && tail -n 1 "$report" | sed "s/^/$kind: transcripts: /"
 
+# Leave no Wine processes behind for this prefix.
+wineserver -k >/dev/null 2>&1 || true
+
 if [ "$failures" -ne 0 ]; then
     echo "$kind: $failures check(s) failed"
     exit 1
