@@ -70,6 +70,15 @@ int FormatBounded(char* out, const char* format, ...) LASTSPOT_PRINTF_LIKE(2, 3)
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kInvalidFile = -1;
 
+// Whether a file this process holds open (shared with nobody) can be
+// neither opened nor replaced by anyone else meanwhile: so on Windows, not
+// on POSIX systems.
+#ifdef _WIN32
+inline constexpr bool kOpenFilesAreExclusive = true;
+#else
+inline constexpr bool kOpenFilesAreExclusive = false;
+#endif
+
 // The longest full path the file search returns, terminator included.
 inline constexpr std::uint32_t kMaxPath = 260;
 

@@ -22,11 +22,20 @@ TEST(Exports, LoadDllSetsOnlyTheKeepFlag) {
     EXPECT_EQ(library.unloadDll()(0), 0);
 }
 
-TEST(Exports, UnloadDllReturns0ForEveryReason) {
+TEST(Exports, UnloadDllReleasesTablesOnlyForReason0AndAlwaysReturns0) {
     LibraryUnderTest library;
     ASSERT_NE(library.unloadDll(), nullptr);
+    LoadRecord record{};
+    library.loadDll()(&record);
+    EXPECT_EQ(library.Run("SeenTableAdd", "one"), "+OK ");
+    EXPECT_EQ(library.Run("SeenTableAdd", "two"), "+OK ");
+    EXPECT_EQ(library.Run("SeenAdd", "one Bob a b c 1 1 hi"), "+OK ");
     EXPECT_EQ(library.unloadDll()(1), 0);
+    EXPECT_EQ(library.Run("SeenTableCount", ""), "+OK 2");
+    EXPECT_EQ(library.Run("SeenGet", "one bob"), "+OK Bob a b c 1 1 hi");
     EXPECT_EQ(library.unloadDll()(0), 0);
+    EXPECT_EQ(library.Run("SeenTableCount", ""), "+OK 0");
+    EXPECT_EQ(library.Run("SeenGet", "one bob"), "-TABLE Invalid table name");
 }
 
 TEST(Exports, DllInfoRepliesTheBannerAndLeavesNoTraceOfItsArguments) {

@@ -110,6 +110,29 @@ TEST_F(SaveLoad, FailedReadKeepsTheTableAsItWas) {
     EXPECT_EQ(RunBody(seen::SeenCount, "u"), "+OK 200");
 }
 
+TEST_F(SaveLoad, AFileHeldByAnotherProgramIsNeitherReplacedNorRead) {
+    const std::string path = PathOf("held.seen");
+    AddRecords("t", 3, 10);
+    ASSERT_EQ(RunBody(SeenSave, "t " + path), "+OK 3");
+    const std::string before = Contents(path);
+    AddRecords("t", 5, 10);
+    platform::FileHandle holder = platform::OpenForReading(path.c_str());
+    ASSERT_NE(holder, platform::kInvalidFile);
+    std::string saved = RunBody(SeenSave, "t " + path);
+    std::string loaded = RunBody(SeenLoad, "u " + path);
+    platform::CloseFile(holder);
+    if (platform::kOpenFilesAreExclusive) {
+        EXPECT_EQ(saved, "-OPEN Couldn't open file.");
+        EXPECT_EQ(Contents(path), before);
+        EXPECT_EQ(loaded, "-OPEN Couldn't open file.");
+        EXPECT_EQ(RunBody(seen::SeenCount, "u"), "+OK 0");
+    } else {
+        EXPECT_EQ(saved, "+OK 5");
+        EXPECT_EQ(loaded, "+OK 5");
+    }
+    ExpectOnlyFile("held.seen");
+}
+
 TEST_F(SaveLoad, RecordsWithLineBreaksAreLeftOutSoTheyCannotForgeLines) {
     const std::string path = PathOf("forge.seen");
     ASSERT_EQ(RunBody(seen::SeenAdd, "t evil a@b #c join 1 1 hi\r\n! forged x y z 1 1 boo"), "+OK ");
