@@ -82,16 +82,23 @@ inline constexpr bool kOpenFilesAreExclusive = false;
 // The longest full path the file search returns, terminator included.
 inline constexpr std::uint32_t kMaxPath = 260;
 
-// Opens an existing file for reading, shared with nobody.
-// kInvalidFile when it cannot be opened.
+// Opens an existing regular file for reading, shared with nobody.
+// kInvalidFile when it cannot be opened or is not a regular file (a
+// device, a pipe).
 FileHandle OpenForReading(const char* path);
 
-// Creates the file, or truncates an existing one, for writing, shared with
-// nobody. kInvalidFile when it cannot be created.
-FileHandle CreateForWriting(const char* path);
+// The longest path CreateTemporaryBeside writes, terminator included.
+inline constexpr std::size_t kTemporaryPathSize = 4200;
 
-// Reads up to `size` bytes; false when the read fails. `*bytesRead` is 0 at
-// the end of the file and on failure.
+// Creates a new, empty file with a short unique name in the directory of
+// `target` (for a symbolic link, in the directory of the file it points
+// to), opened for writing and shared with nobody; creating it never follows
+// or reuses an existing name. Its path goes to `pathOut`
+// (kTemporaryPathSize characters). kInvalidFile when it cannot be created.
+FileHandle CreateTemporaryBeside(const char* target, char* pathOut);
+
+// Reads up to `size` bytes, fewer only at the end of the file; false when
+// the read fails. `*bytesRead` is 0 at the end of the file and on failure.
 bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
                   std::uint32_t* bytesRead);
 
@@ -104,22 +111,27 @@ bool FlushToDisk(FileHandle file);
 // Closes the handle. kInvalidFile is ignored.
 void CloseFile(FileHandle file);
 
-// Replaces `target` with `source` in one step (the target is either the old
-// file or the new one, never a mix) and makes the rename durable. False when
-// the target cannot be replaced; then both files are as they were.
+// Puts the file `source` in the place of `target` in one step (the target
+// is either the old file or the new one, never a mix) and makes that
+// durable. An existing target keeps its permissions (and, where the system
+// lets us, its owner); a symbolic link keeps pointing where it did, at the
+// new content. False when the target cannot be replaced; then both files
+// are as they were.
 bool ReplaceFileAtomically(const char* source, const char* target);
 
 // Deletes a file; false when it could not be deleted.
 bool RemoveFile(const char* path);
 
-enum class PathKind { Missing, File, Directory };
+// Missing, a regular file, a directory, or something else (a device, a
+// pipe, a socket).
+enum class PathKind { Missing, File, Directory, Other };
 
-// What `path` names, if anything.
+// What `path` names, if anything (following symbolic links).
 PathKind GetPathKind(const char* path);
 
-// True when `path` names nothing, or a file that this process could replace
-// right now (not a directory, not held open by another program, not
-// read-only).
+// True when `path` names nothing, or a regular file that this process could
+// replace right now: not read-only for us, not held open by another
+// program.
 bool CanReplace(const char* path);
 
 // The platform's search for a file name, with the contract of the Windows

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/platform.h"
 
@@ -56,31 +58,73 @@ int FormatBounded(char* out, const char* format, ...) {
 // Files
 
 FileHandle OpenForReading(const char* path) {
+    // Not blocking in the open itself: a pipe would wait for a writer.
     int fd;
     do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? kInvalidFile : fd;
+    if (fd < 0) return kInvalidFile;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return kInvalidFile;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
-FileHandle CreateForWriting(const char* path) {
-    int fd;
-    do {
-        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? kInvalidFile : fd;
+namespace {
+
+// Where a write to `target` really lands: for a symbolic link, the file it
+// points to; otherwise `target` itself. `out` holds PATH_MAX characters.
+const char* FinalTarget(const char* target, char* out) {
+    struct stat info;
+    if (::lstat(target, &info) == 0 && S_ISLNK(info.st_mode) && ::realpath(target, out) != nullptr) {
+        return out;
+    }
+    return target;
+}
+
+}  // namespace
+
+FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
+    char resolved[PATH_MAX];
+    const char* final = FinalTarget(target, resolved);
+    const char* slash = std::strrchr(final, '/');
+    std::size_t directoryLength = slash == nullptr ? 0 : static_cast<std::size_t>(slash - final) + 1;
+    if (directoryLength + 32 > kTemporaryPathSize) return kInvalidFile;
+    static std::uint32_t counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        struct timespec now;
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        std::uint32_t unique = (static_cast<std::uint32_t>(now.tv_nsec) ^
+                                static_cast<std::uint32_t>(::getpid()) << 16) +
+                               ++counter * 2654435761u;
+        std::memcpy(pathOut, final, directoryLength);
+        std::snprintf(pathOut + directoryLength, 32, ".lastspot-%08x", unique);
+        // Exclusive and not through a link: a name planted beforehand is
+        // never written through, only skipped.
+        int fd = ::open(pathOut, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST && errno != EINTR) return kInvalidFile;
+    }
+    return kInvalidFile;
 }
 
 bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
                   std::uint32_t* bytesRead) {
     *bytesRead = 0;
     if (ShouldFail(FaultPoint::FileRead)) return false;
-    ssize_t got;
-    do {
-        got = ::read(static_cast<int>(file), buffer, size);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) return false;
-    *bytesRead = static_cast<std::uint32_t>(got);
+    // A read may return fewer bytes than asked before the end of the file;
+    // only a read of nothing is the end.
+    char* next = static_cast<char*>(buffer);
+    while (*bytesRead < size) {
+        ssize_t got = ::read(static_cast<int>(file), next + *bytesRead, size - *bytesRead);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;
+        *bytesRead += static_cast<std::uint32_t>(got);
+    }
     return true;
 }
 
@@ -108,17 +152,27 @@ void CloseFile(FileHandle file) {
 
 bool ReplaceFileAtomically(const char* source, const char* target) {
     if (ShouldFail(FaultPoint::FileReplace)) return false;
-    if (std::rename(source, target) != 0) return false;
+    char resolved[PATH_MAX];
+    const char* final = FinalTarget(target, resolved);
+    struct stat old;
+    if (::stat(final, &old) == 0) {
+        // The new file takes the old one's permissions, and its owner when
+        // we may give it (root may; others keep their own).
+        ::chmod(source, old.st_mode & 07777);
+        if (::chown(source, old.st_uid, old.st_gid) != 0) {
+            // Not ours to give: the file stays ours, as any new file would be.
+        }
+    }
+    if (std::rename(source, final) != 0) return false;
     // The rename itself is durable only once the directory that holds the
     // target is flushed.
-    char directory[4096];
-    const char* slash = std::strrchr(target, '/');
+    char directory[PATH_MAX];
+    const char* slash = std::strrchr(final, '/');
     if (slash == nullptr) {
         std::strcpy(directory, ".");
     } else {
-        std::size_t length = slash == target ? 1 : static_cast<std::size_t>(slash - target);
-        if (length >= sizeof directory) return true;
-        std::memcpy(directory, target, length);
+        std::size_t length = slash == final ? 1 : static_cast<std::size_t>(slash - final);
+        std::memcpy(directory, final, length);
         directory[length] = '\0';
     }
     int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -134,10 +188,18 @@ bool RemoveFile(const char* path) { return ::unlink(path) == 0; }
 PathKind GetPathKind(const char* path) {
     struct stat info;
     if (::stat(path, &info) != 0) return PathKind::Missing;
-    return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
+    if (S_ISDIR(info.st_mode)) return PathKind::Directory;
+    return S_ISREG(info.st_mode) ? PathKind::File : PathKind::Other;
 }
 
-bool CanReplace(const char* path) { return GetPathKind(path) != PathKind::Directory; }
+bool CanReplace(const char* path) {
+    struct stat info;
+    if (::lstat(path, &info) != 0) return errno == ENOENT;
+    // Through a link, what counts is the file it points to (a dangling
+    // link is not replaced).
+    if (S_ISLNK(info.st_mode) && ::stat(path, &info) != 0) return false;
+    return S_ISREG(info.st_mode) && ::access(path, W_OK) == 0;
+}
 
 namespace {
 

@@ -65,22 +65,56 @@ int FormatBounded(char* out, const char* format, ...) {
 // Files
 
 FileHandle OpenForReading(const char* path) {
-    return FromHandle(CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return kInvalidFile;
+    // Device names such as NUL or CON open too; only files on a disk count.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return kInvalidFile;
+    }
+    return FromHandle(file);
 }
 
-FileHandle CreateForWriting(const char* path) {
-    return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
+    int length = lstrlenA(target);
+    int directoryLength = 0;
+    for (int i = length; i > 0; --i) {
+        if (target[i - 1] == '\\' || target[i - 1] == '/' || target[i - 1] == ':') {
+            directoryLength = i;
+            break;
+        }
+    }
+    if (static_cast<std::size_t>(directoryLength) + 32 > kTemporaryPathSize) return kInvalidFile;
+    static DWORD counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        DWORD unique = (GetTickCount() ^ (GetCurrentProcessId() << 16)) + ++counter * 2654435761u;
+        CopyMemory(pathOut, target, static_cast<SIZE_T>(directoryLength));
+        wsprintfA(pathOut + directoryLength, ".lastspot-%08lx", unique);
+        // CREATE_NEW: a name that exists already is never reused.
+        HANDLE file = CreateFileA(pathOut, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return FromHandle(file);
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+            return kInvalidFile;
+        }
+    }
+    return kInvalidFile;
 }
 
 bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
                   std::uint32_t* bytesRead) {
     *bytesRead = 0;
     if (ShouldFail(FaultPoint::FileRead)) return false;
-    DWORD got = 0;
-    if (!ReadFile(ToHandle(file), buffer, size, &got, nullptr)) return false;
-    *bytesRead = got;
+    char* next = static_cast<char*>(buffer);
+    while (*bytesRead < size) {
+        DWORD got = 0;
+        if (!ReadFile(ToHandle(file), next + *bytesRead, size - *bytesRead, &got, nullptr)) {
+            return false;
+        }
+        if (got == 0) break;  // the end of the file
+        *bytesRead += got;
+    }
     return true;
 }
 
@@ -115,19 +149,23 @@ bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
 PathKind GetPathKind(const char* path) {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Directory;
+    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? PathKind::Other : PathKind::File;
 }
 
 bool CanReplace(const char* path) {
     DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY)) != 0) {
+        return false;
+    }
     // Another program holding the file without sharing makes this open fail.
     HANDLE probe = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) return false;
+    bool onDisk = GetFileType(probe) == FILE_TYPE_DISK;
     CloseHandle(probe);
-    return true;
+    return onDisk;
 }
 
 std::uint32_t SearchForFile(const char* name, char* pathOut) {

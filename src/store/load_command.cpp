@@ -101,10 +101,11 @@ void SeenLoad(char* buffer) {
     std::unique_ptr<char[]> joined(new char[nameLength + 1 + kMaxLineLength + 1]);
     std::memcpy(joined.get(), tableName, nameLength);
 
-    int lines = 0, accepted = 0;
-    bool badHeader = false;
+    int accepted = 0;
+    bool headerRead = false, badHeader = false;
     auto onLine = [&](const char* line) {
-        if (++lines == 1) {
+        if (!headerRead) {
+            headerRead = true;
             badHeader = ComparePrefix(line, kHeaderPrefix) != 0;
             return !badHeader;
         }
@@ -131,7 +132,7 @@ void SeenLoad(char* buffer) {
     }
     // A file whose bytes never completed a first line is a seen file only
     // if that unfinished line is a header (an empty file loads as empty).
-    if (!badHeader && lines == 0 && anyBytes) {
+    if (!headerRead && anyBytes) {
         badHeader = ComparePrefix(reader.Unfinished(), kHeaderPrefix) != 0;
     }
     if (badHeader) return host::ReplyError(buffer, host::ErrorCode::OptFile);

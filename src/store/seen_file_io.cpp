@@ -1,5 +1,6 @@
 #include "store/seen_file_io.h"
 
+#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -11,18 +12,6 @@ using host::ErrorCode;
 using host::ReplyError;
 
 namespace {
-
-// Added to the target's name for the temporary file, which so lies in the
-// target's directory (a rename never crosses file systems).
-constexpr char kTemporarySuffix[] = ".lastspot-save";
-
-std::unique_ptr<char[]> TemporaryPathFor(const char* target) {
-    std::size_t length = std::strlen(target);
-    std::unique_ptr<char[]> path(new char[length + sizeof kTemporarySuffix]);
-    std::memcpy(path.get(), target, length);
-    std::memcpy(path.get() + length, kTemporarySuffix, sizeof kTemporarySuffix);
-    return path;
-}
 
 bool Fail(char* buffer, ErrorCode code) {
     ReplyError(buffer, code);
@@ -61,8 +50,9 @@ bool OpenSeenFile(const char* name, FileMode mode, char* buffer, SeenFile* file)
         return true;
     }
     if (!platform::CanReplace(name)) return Fail(buffer, ErrorCode::Open);
-    std::unique_ptr<char[]> temporary = TemporaryPathFor(name);
-    file->handle = platform::CreateForWriting(temporary.get());
+    // Beside the target, so the final rename never crosses file systems.
+    std::unique_ptr<char[]> temporary(new char[platform::kTemporaryPathSize]);
+    file->handle = platform::CreateTemporaryBeside(name, temporary.get());
     if (file->handle == platform::kInvalidFile) return Fail(buffer, ErrorCode::Open);
     file->temporaryPath = std::move(temporary);
     return true;
@@ -79,12 +69,8 @@ bool LineWriter::Flush() {
 }
 
 bool LineWriter::WriteFileLine(const char* line, std::size_t length) {
+    assert(length + 2 <= kCapacity);
     if (used_ + length + 2 > kCapacity && !Flush()) return false;
-    if (length + 2 > kCapacity) {  // longer than the whole buffer: write it through
-        failed_ = !platform::WriteToFile(file_, line, static_cast<std::uint32_t>(length)) ||
-                  !platform::WriteToFile(file_, "\r\n", 2);
-        return !failed_;
-    }
     std::memcpy(buffer_.get() + used_, line, length);
     buffer_[used_ + length] = '\r';
     buffer_[used_ + length + 1] = '\n';

@@ -14,8 +14,8 @@ namespace lastspot::store {
 enum class FileMode { Read, Write };
 
 // An open seen file, closed when this goes away. For writing, `handle` is
-// the temporary file and `temporaryPath` its name; it is removed unless
-// CommitSeenFile put it in the target's place.
+// a new temporary file beside the target and `temporaryPath` its name; it
+// is removed unless CommitSeenFile put it in the target's place.
 struct SeenFile {
     platform::FileHandle handle = platform::kInvalidFile;
     std::unique_ptr<char[]> temporaryPath;
@@ -32,8 +32,9 @@ struct SeenFile {
 //   NOFILE  (reading) no such file, its full path is too long, or it is a
 //           directory;
 //   OPEN    the file cannot be opened, or (writing) the target cannot be
-//           replaced (a directory, read-only, or held by another program)
-//           or no file can be created beside it.
+//           replaced (not a regular file, read-only, or held by another
+//           program) or no file can be created beside it (a directory we
+//           may not write to).
 // Reading takes the name as given (relative to the current directory)
 // when such a file exists, and otherwise the platform's search for it, so
 // a bare name saved and loaded from one directory always round-trips.
@@ -54,8 +55,9 @@ public:
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
 
-    // Adds `length` characters of `line` and CR LF. False once any write
-    // has failed.
+    // Adds `length` characters of `line` and CR LF; a line is shorter than
+    // the buffer (every line is formed within the formatter's bound). False
+    // once any write has failed.
     bool WriteFileLine(const char* line, std::size_t length);
 
     // Writes what is still buffered; false when this or any earlier write

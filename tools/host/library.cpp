@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "export_names.h"
+
 namespace lastspot::tool {
 
 namespace {
@@ -38,8 +40,13 @@ std::string DefaultLibraryPath() {
 }
 
 CommandExport FindCommand(const HostLibrary& library, const std::string& name) {
-    if (name.empty() || name == "LoadDll" || name == "UnloadDll") return nullptr;
-    return ExportAs<CommandExport>(library.handle, name.c_str());
+    // Only the library's own command exports: the symbol search would also
+    // find functions of the libraries it uses (exit, puts, ...).
+    if (name == "LoadDll" || name == "UnloadDll") return nullptr;
+    for (const char* exported : kExportNames) {
+        if (name == exported) return ExportAs<CommandExport>(library.handle, name.c_str());
+    }
+    return nullptr;
 }
 
 CommandRun RunCommandLine(const HostLibrary& library, const std::string& line) {

@@ -38,8 +38,9 @@ bool OpenHostLibrary(const std::string& path, HostLibrary* library, std::string*
 // The library beside the running program.
 std::string DefaultLibraryPath();
 
-// The command export called `name`, or nullptr when the library has no such
-// export or the name is one of the hooks (which take other arguments).
+// The command export called `name`, or nullptr when the name is not one of
+// the library's commands (the hooks take other arguments) or the library
+// lacks it.
 CommandExport FindCommand(const HostLibrary& library, const std::string& name);
 
 // Outcome of running one command line.

@@ -1,5 +1,6 @@
 #include "script_text.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace lastspot::tool {
@@ -26,8 +27,9 @@ bool ExpandMacros(const std::string& line, const std::string& directory, std::st
             out->append(directory);
         } else if (star != std::string::npos && star > 0 &&
                    inner.find_first_not_of("0123456789") == star) {
-            unsigned long count = std::stoul(inner.substr(0, star));
-            if (count > 1000000) {
+            unsigned long count = 0;
+            auto parsed = std::from_chars(inner.data(), inner.data() + star, count);
+            if (parsed.ec != std::errc() || count > 1000000) {
                 *error = "repeat count " + inner.substr(0, star) + " is too large";
                 return false;
             }

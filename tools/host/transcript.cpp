@@ -23,6 +23,7 @@ bool SplitName(const std::string& arguments, std::string* name, std::string* res
         if (quote == std::string::npos) return false;
         *name = arguments.substr(1, quote - 1);
         end = quote + 1;
+        if (end < arguments.size() && arguments[end] != ' ') return false;
     } else {
         end = arguments.find(' ');
         if (end == std::string::npos) end = arguments.size();
@@ -100,10 +101,8 @@ fs::path MakeScratchDirectory() {
     }
 }
 
-}  // namespace
-
-TranscriptResult CheckTranscript(const HostLibrary& library, const std::string& path,
-                                 bool keepDirectory, std::ostream& report) {
+TranscriptResult RunTranscript(const HostLibrary& library, const std::string& path,
+                               bool keepDirectory, std::ostream& report) {
     TranscriptResult result;
     std::string bytes;
     if (!ReadWholeFile(path, &bytes)) {
@@ -176,6 +175,20 @@ TranscriptResult CheckTranscript(const HostLibrary& library, const std::string& 
         fs::remove_all(scratch, ignored);
     }
     return result;
+}
+
+}  // namespace
+
+TranscriptResult CheckTranscript(const HostLibrary& library, const std::string& path,
+                                 bool keepDirectory, std::ostream& report) {
+    try {
+        return RunTranscript(library, path, keepDirectory, report);
+    } catch (const fs::filesystem_error& error) {
+        report << path << ": " << error.what() << "\n";
+        TranscriptResult failed;
+        failed.failures = 1;
+        return failed;
+    }
 }
 
 }  // namespace lastspot::tool
