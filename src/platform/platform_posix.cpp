@@ -40,18 +40,86 @@ char* HeapCopyString(const char* text) {
 // ---------------------------------------------------------------------------
 // Bounded formatting
 
+namespace {
+
+// The output of one FormatBounded call: characters past the limit are
+// dropped, so the result is the prefix that fits.
+class BoundedOutput {
+public:
+    explicit BoundedOutput(char* out) : at_(out), start_(out), end_(out + kFormatLimit - 1) {}
+
+    void Put(char c) {
+        if (at_ < end_) *at_++ = c;
+    }
+    void Put(const char* text) {
+        std::size_t length = strnlen(text, static_cast<std::size_t>(end_ - at_));
+        std::memcpy(at_, text, length);
+        at_ += length;
+    }
+    void PutUnsigned(unsigned long long value, bool negative) {
+        char digits[24];
+        char* first = digits + sizeof digits;
+        *--first = '\0';
+        do {
+            *--first = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        if (negative) *--first = '-';
+        Put(first);
+    }
+    int Finish() {
+        *at_ = '\0';
+        return static_cast<int>(at_ - start_);
+    }
+
+private:
+    char* at_;
+    char* start_;
+    char* end_;
+};
+
+}  // namespace
+
+// Our own formatter rather than vsnprintf: it knows only the conversions
+// the Windows formatter is used for (%s, %d, %u and %%), and it forms the
+// seen file's lines several times faster. A null string prints as
+// "(null)", as the Windows formatter prints it; any other character after
+// "%" is written as it stands.
 int FormatBounded(char* out, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    int length = std::vsnprintf(out, kFormatLimit, format, args);
-    va_end(args);
-    if (length < 0) {
-        out[0] = '\0';
-        return 0;
+    BoundedOutput output(out);
+    for (const char* f = format; *f != '\0'; ++f) {
+        if (*f != '%') {
+            output.Put(*f);
+            continue;
+        }
+        if (f[1] == '\0') {
+            output.Put('%');
+            break;
+        }
+        switch (*++f) {
+            case 's': {
+                const char* text = va_arg(args, const char*);
+                output.Put(text != nullptr ? text : "(null)");
+                break;
+            }
+            case 'd': {
+                long long value = va_arg(args, int);
+                output.PutUnsigned(static_cast<unsigned long long>(value < 0 ? -value : value),
+                                   value < 0);
+                break;
+            }
+            case 'u':
+                output.PutUnsigned(va_arg(args, unsigned int), false);
+                break;
+            default:
+                output.Put(*f);
+                break;
+        }
     }
-    // vsnprintf reports the length it would have needed; what it wrote was
-    // cut to the limit, as the Windows formatter cuts it.
-    return length < kFormatLimit ? length : kFormatLimit - 1;
+    va_end(args);
+    return output.Finish();
 }
 
 // ---------------------------------------------------------------------------

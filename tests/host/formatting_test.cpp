@@ -25,6 +25,27 @@ TEST(Formatting, FormsSignedAndUnsignedNumbers) {
     EXPECT_STREQ(out, "+OK -2147483648 5 4294967295");
 }
 
+TEST(Formatting, CutsNumbersAndLiteralTextAtTheLimit) {
+    std::vector<char> out(platform::kFormatLimit + 16, 'x');
+    std::string lead(platform::kFormatLimit - 4, 'a');
+    // Three characters of room are left when the number begins.
+    EXPECT_EQ(platform::FormatBounded(out.data(), "%s%d tail", lead.c_str(), -123456),
+              platform::kFormatLimit - 1);
+    EXPECT_EQ(std::string(out.data()), lead + "-12");
+    EXPECT_EQ(platform::FormatBounded(out.data(), "%s%u", lead.c_str(), 7u),
+              static_cast<int>(lead.size()) + 1);
+    EXPECT_EQ(std::string(out.data()), lead + "7");
+    for (std::size_t i = platform::kFormatLimit; i < out.size(); ++i) EXPECT_EQ(out[i], 'x') << i;
+}
+
+TEST(Formatting, PercentSignsEmptyStringsAndZero) {
+    char out[platform::kFormatLimit];
+    EXPECT_EQ(platform::FormatBounded(out, "100%% [%s] %d %u", "", 0, 0u), 11);
+    EXPECT_STREQ(out, "100% [] 0 0");
+    EXPECT_EQ(platform::FormatBounded(out, "%s", ""), 0);
+    EXPECT_STREQ(out, "");
+}
+
 TEST(Replies, ErrorsAreCodeWordSpaceMessage) {
     char out[platform::kFormatLimit];
     host::ReplyError(out, host::ErrorCode::Found);
