@@ -18,34 +18,36 @@ int ComparePrefix(const char* line, const char* prefix) {
 
 namespace {
 
-bool HasLineBreak(const char* field) { return std::strpbrk(field, "\r\n") != nullptr; }
+// The field's length, or SIZE_MAX when it holds CR or LF.
+std::size_t FieldLength(const char* field) {
+    std::size_t length = std::strcspn(field, "\r\n");
+    return field[length] == '\0' ? length : SIZE_MAX;
+}
 
 }  // namespace
 
 std::size_t FormRecordLine(const seen::SeenRecord& record, char* out) {
-    const char* fields[] = {record.nick, record.address, record.channel, record.type, record.text};
-    for (const char* field : fields) {
-        if (HasLineBreak(field)) return 0;
-    }
     // Everything but the text first, so the room left for the text is known.
-    char fixed[platform::kFormatLimit];
-    std::size_t used = 0;
-    if (std::strlen(record.nick) + std::strlen(record.address) + std::strlen(record.channel) +
-            std::strlen(record.type) + 30 < sizeof fixed) {
-        used = static_cast<std::size_t>(platform::FormatBounded(
-            fixed, "! %s %s %s %s %u %u ", record.nick, record.address, record.channel,
-            record.type, static_cast<std::uint32_t>(record.seenTime),
-            static_cast<std::uint32_t>(record.timeSpent)));
+    std::size_t fixedLength = 30;  // "! ", four separators, two numbers
+    for (const char* field : {record.nick, record.address, record.channel, record.type}) {
+        std::size_t length = FieldLength(field);
+        if (length == SIZE_MAX) return 0;
+        fixedLength += length;
     }
-    if (used == 0 || used > kMaxLineLength) return 0;
+    std::size_t textLength = FieldLength(record.text);
+    if (textLength == SIZE_MAX || fixedLength >= static_cast<std::size_t>(platform::kFormatLimit)) return 0;
 
-    char text[kMaxLineLength + 1];
+    std::size_t used = static_cast<std::size_t>(platform::FormatBounded(
+        out, "! %s %s %s %s %u %u ", record.nick, record.address, record.channel, record.type,
+        static_cast<std::uint32_t>(record.seenTime),
+        static_cast<std::uint32_t>(record.timeSpent)));
+    if (used > kMaxLineLength) return 0;
+
     std::size_t room = kMaxLineLength - used;
-    std::size_t textLength = std::strlen(record.text);
     if (textLength > room) textLength = room;
-    std::memcpy(text, record.text, textLength);
-    text[textLength] = '\0';
-    return static_cast<std::size_t>(platform::FormatBounded(out, "%s%s", fixed, text));
+    std::memcpy(out + used, record.text, textLength);
+    out[used + textLength] = '\0';
+    return used + textLength;
 }
 
 }  // namespace lastspot::store
