@@ -10,9 +10,12 @@
 #    lastspot-host.exe against the Windows DLL, judged by its exit status and
 #    its report file.
 # 64-bit programs run under wine64; 32-bit ones under 32-bit Wine, which this
-# machine runs through qemu-user. Wine there can fail for reasons of its own,
-# so a 32-bit run that fails is tried once more; both tries are reported and
-# a failure is never turned into a pass: the second try must pass on its own.
+# machine runs through qemu-user. Wine there can fail for reasons of its own
+# (its server has been seen to die and leave the program waiting for ever),
+# so every run has a time limit, and a 32-bit run that fails or overruns is
+# tried once more after every Wine process of its prefix is ended; both tries
+# are reported and a failure is never turned into a pass: the second try
+# must pass on its own.
 set -uo pipefail
 
 kind=$1 build=$(cd "$2" && pwd)
@@ -31,6 +34,23 @@ failures=0
 
 "$root/scripts/check-exports.sh" "$kind" "$bin/lastspot.dll" "$root/src/host/exports.txt" || failures=$((failures + 1))
 
+# Seconds one program may run under Wine: the slowest, under qemu, needs a
+# few minutes at most.
+limit=${WINE_RUN_LIMIT:-600}
+
+# Ends every Wine process of this prefix. wineserver -k reaches only the
+# processes of a live server; the rest are found by their environment.
+stop_wine() {
+    wineserver -k >/dev/null 2>&1
+    local pid
+    for pid in $(pgrep -f 'wine'); do
+        if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+            kill -9 "$pid" 2>/dev/null
+        fi
+    done
+    return 0
+}
+
 # Wine sees this machine's root directory as drive Z:.
 windows_path() { printf 'Z:%s' "$1"; }
 
@@ -41,8 +61,11 @@ run_judged() {
     shift 3
     local try status
     for ((try = 1; try <= tries; try++)); do
-        (cd "$bin" && "${wine[@]}" "$@" >"$results/$name.out" 2>&1)
+        (cd "$bin" && timeout -k 10 "$limit" "${wine[@]}" "$@" >"$results/$name.out" 2>&1)
         status=$?
+        if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+            echo "$kind: $name stopped after ${limit} s without a result"
+        fi
         if "$check" "$status"; then
             [ "$try" -gt 1 ] && echo "$kind: $name passed on try $try (try $((try - 1)) failed, see above)"
             echo "$kind: $name passed"
@@ -50,6 +73,7 @@ run_judged() {
         fi
         echo "$kind: $name failed on try $try (exit status $status)"
         tail -n 30 "$results/$name.out" | sed 's/^/    /'
+        stop_wine
     done
     failures=$((failures + 1))
     return 1
@@ -83,7 +107,7 @@ fi
 [ -f "$report" ] && tail -n 1 "$report" | sed "s/^/$kind: transcripts: /"
 
 # Leave no Wine processes behind for this prefix.
-wineserver -k >/dev/null 2>&1 || true
+stop_wine
 
 if [ "$failures" -ne 0 ]; then
     echo "$kind: $failures check(s) failed"

@@ -83,8 +83,8 @@ private:
 // Our own formatter rather than vsnprintf: it knows only the conversions
 // the Windows formatter is used for (%s, %d, %u and %%), and it forms the
 // seen file's lines several times faster. A null string prints as
-// "(null)", as the Windows formatter prints it; any other character after
-// "%" is written as it stands.
+// "(null)" instead of being read; any other character after "%" is written
+// as it stands.
 int FormatBounded(char* out, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
