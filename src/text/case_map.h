@@ -49,15 +49,10 @@ inline int IrcCompare(const char* left, const char* right) {
     const auto* l = reinterpret_cast<const unsigned char*>(left);
     const auto* r = reinterpret_cast<const unsigned char*>(right);
     for (;; ++l, ++r) {
-        // Equal bytes have equal images, so only differing bytes are mapped:
-        // nicks in one table often share long prefixes.
-        if (*l == *r) {
-            if (*l == 0) return 0;
-            continue;
-        }
         int a = IrcUpperMap[*l];
         int b = IrcUpperMap[*r];
         if (a != b) return a - b;
+        if (*l == 0) return 0;
     }
 }
 
