@@ -35,8 +35,9 @@ failures=0
 "$root/scripts/check-exports.sh" "$kind" "$bin/lastspot.dll" "$root/src/host/exports.txt" || failures=$((failures + 1))
 
 # Seconds one program may run under Wine: the slowest, under qemu, needs a
-# few minutes at most.
-limit=${WINE_RUN_LIMIT:-600}
+# minute at most in a running session, which takes seconds to start.
+limit=${WINE_RUN_LIMIT:-300}
+start_limit=${WINE_START_LIMIT:-120}
 
 # Ends every Wine process of this prefix. wineserver -k reaches only the
 # processes of a live server; the rest are found by their environment.
@@ -49,6 +50,30 @@ stop_wine() {
         fi
     done
     return 0
+}
+
+# One Wine session serves every program of the run. Starting a session
+# (wineboot and its services, under qemu for 32-bit) is the slow and fragile
+# part: a start has been seen to hang for good, and every program after it
+# then waited minutes for it. So the session is started once, under a short
+# time limit and up to three times, and its server is kept running (-p)
+# until stop_wine ends it.
+start_session() {
+    local try
+    if [ ! -d "$WINEPREFIX" ]; then
+        echo "$kind: making the Wine prefix $WINEPREFIX"
+        (cd "$bin" && timeout -k 10 "$limit" "${wine[@]}" cmd /c exit 0 >/dev/null 2>&1)
+        stop_wine
+    fi
+    for ((try = 1; try <= 3; try++)); do
+        wineserver -p >/dev/null 2>&1
+        if (cd "$bin" && timeout -k 10 "$start_limit" "${wine[@]}" cmd /c exit 0 >/dev/null 2>&1); then
+            return 0
+        fi
+        echo "$kind: Wine did not start within $start_limit s (try $try)"
+        stop_wine
+    done
+    return 1
 }
 
 # Wine sees this machine's root directory as drive Z:.
@@ -74,10 +99,16 @@ run_judged() {
         echo "$kind: $name failed on try $try (exit status $status)"
         tail -n 30 "$results/$name.out" | sed 's/^/    /'
         stop_wine
+        [ "$try" -lt "$tries" ] && ! start_session && break
     done
     failures=$((failures + 1))
     return 1
 }
+
+if ! start_session; then
+    echo "$kind: Wine did not start; no program was run"
+    exit 1
+fi
 
 for program in "$bin"/*_tests.exe; do
     [ -e "$program" ] || continue
