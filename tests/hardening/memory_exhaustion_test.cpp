@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <new>
 #include <random>
 #include <set>
@@ -20,6 +21,7 @@
 
 #include "host/exports.h"
 #include "platform/platform.h"
+#include "support/scratch_directory.h"
 #include "support/state_checks.h"
 
 namespace {
@@ -114,15 +116,11 @@ struct Scenario {
 class MemoryExhaustion : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        scratch_ = fs::temp_directory_path() / ("lastspot-oom-" + std::to_string(std::random_device()()));
-        fs::create_directories(scratch_);
+        scratch_ = std::make_unique<testing::ScratchDirectory>("lastspot-oom-");
     }
-    static void TearDownTestSuite() {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
+    static void TearDownTestSuite() { scratch_.reset(); }
 
-    static std::string File(const char* name) { return (scratch_ / name).string(); }
+    static std::string File(const char* name) { return scratch_->PathOf(name); }
 
     // A fresh library with tables "t" (twenty records), "other" and
     // "Others", and a saved copy of "t" to load from.
@@ -194,11 +192,11 @@ protected:
         }
     }
 
-    static fs::path scratch_;
+    static std::unique_ptr<testing::ScratchDirectory> scratch_;
     static int memoryReplies_;
 };
 
-fs::path MemoryExhaustion::scratch_;
+std::unique_ptr<testing::ScratchDirectory> MemoryExhaustion::scratch_;
 int MemoryExhaustion::memoryReplies_ = 0;
 
 TEST_F(MemoryExhaustion, EveryCommandFailsCleanlyAtEveryAllocation) {

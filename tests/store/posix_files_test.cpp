@@ -7,14 +7,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 
 #include "seen/record_commands.h"
 #include "seen/table_commands.h"
 #include "store/store_commands.h"
 #include "support/run_command.h"
+#include "support/scratch_directory.h"
 
 namespace lastspot::store {
 namespace {
@@ -25,20 +24,13 @@ using testing::RunBody;
 class PosixFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        directory_ = fs::temp_directory_path() /
-                     ("lastspot-posix-" + std::to_string(std::random_device()()));
-        fs::create_directories(directory_);
         ASSERT_EQ(RunBody(seen::SeenTableAdd, "t"), "+OK ");
         ASSERT_EQ(RunBody(seen::SeenAdd, "t Bob a@b #c join 1 2 hello"), "+OK ");
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(directory_, ignored);
-    }
-    std::string PathOf(const std::string& name) const { return (directory_ / name).string(); }
+    std::string PathOf(const std::string& name) const { return scratch_.PathOf(name); }
 
     testing::FreshLibrary library_;
-    fs::path directory_;
+    testing::ScratchDirectory scratch_{"lastspot-posix-"};
 };
 
 TEST_F(PosixFiles, PipesAndDevicesAreNeitherReplacedNorRead) {
@@ -49,7 +41,7 @@ TEST_F(PosixFiles, PipesAndDevicesAreNeitherReplacedNorRead) {
     EXPECT_EQ(RunBody(SeenLoad, "t " + pipe), "-NOFILE File not found or invalid");
     EXPECT_EQ(RunBody(SeenLoad, "t /dev/zero"), "-NOFILE File not found or invalid");
     EXPECT_EQ(RunBody(seen::SeenCount, "t"), "+OK 1");
-    for (const auto& entry : fs::directory_iterator(directory_)) {
+    for (const auto& entry : fs::directory_iterator(scratch_.path())) {
         EXPECT_EQ(entry.path().filename(), "pipe");
     }
 }
@@ -60,10 +52,7 @@ TEST_F(PosixFiles, ALinkKeepsPointingAtTheSavedFile) {
     fs::create_symlink(real, link);
     EXPECT_EQ(RunBody(SeenSave, "t " + link), "+OK 1");
     EXPECT_TRUE(fs::is_symlink(link));
-    std::ifstream in(real, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    EXPECT_EQ(content.str(), "#ombrick SeenTable 1 -  t\r\n! Bob a@b #c join 1 2 hello\r\n");
+    EXPECT_EQ(testing::FileContents(real), "#ombrick SeenTable 1 -  t\r\n! Bob a@b #c join 1 2 hello\r\n");
 }
 
 TEST_F(PosixFiles, ASavedFileKeepsItsPermissions) {

@@ -5,10 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "platform/platform.h"
@@ -18,6 +16,7 @@
 #include "store/seen_file.h"
 #include "store/store_commands.h"
 #include "support/run_command.h"
+#include "support/scratch_directory.h"
 
 namespace lastspot::store {
 namespace {
@@ -28,26 +27,14 @@ using testing::RunBody;
 class SaveLoad : public ::testing::Test {
 protected:
     void SetUp() override {
-        directory_ = fs::temp_directory_path() /
-                     ("lastspot-store-" + std::to_string(std::random_device()()));
-        fs::create_directories(directory_);
         ASSERT_EQ(RunBody(seen::SeenTableAdd, "t"), "+OK ");
         ASSERT_EQ(RunBody(seen::SeenTableAdd, "u"), "+OK ");
     }
-    void TearDown() override {
-        platform::ClearFaults();
-        std::error_code ignored;
-        fs::remove_all(directory_, ignored);
-    }
+    void TearDown() override { platform::ClearFaults(); }
 
-    std::string PathOf(const char* name) const { return (directory_ / name).string(); }
+    std::string PathOf(const char* name) const { return scratch_.PathOf(name); }
 
-    static std::string Contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
-    }
+    static std::string Contents(const std::string& path) { return testing::FileContents(path); }
 
     void AddRecords(const char* table, int count, int textLength) {
         for (int i = 0; i < count; ++i) {
@@ -59,13 +46,13 @@ protected:
 
     // Nothing but the target may be left in the directory after a save.
     void ExpectOnlyFile(const char* name) {
-        for (const auto& entry : fs::directory_iterator(directory_)) {
+        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
             EXPECT_EQ(entry.path().filename().string(), name);
         }
     }
 
     testing::FreshLibrary library_;
-    fs::path directory_;
+    testing::ScratchDirectory scratch_{"lastspot-store-"};
 };
 
 TEST_F(SaveLoad, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
