@@ -62,4 +62,12 @@ private:
     char buffer_[4096];
 };
 
+// What each benchmark's table of the exports it calls derives from.
+struct ExportTable {
+    static const char* Run(CommandExport command, const std::string& line) {
+        return BuiltLibrary::Get().Run(command, line);
+    }
+    static CommandExport Find(const char* name) { return BuiltLibrary::Get().Command(name); }
+};
+
 }  // namespace lastspot::bench

@@ -51,8 +51,7 @@ constexpr std::size_t kListLimit = 880;
 using lastspot::bench::CommandExport;
 
 // The exports this benchmark calls.
-class Library {
-public:
+struct Library : lastspot::bench::ExportTable {
     static Library& Get() {
         static Library library;
         return library;
@@ -67,15 +66,6 @@ public:
     CommandExport matchCount = Find("SeenMatchCount");
     CommandExport delMatch = Find("SeenDelMatch");
     CommandExport expire = Find("SeenExpire");
-
-    const char* Run(CommandExport command, const std::string& line) {
-        return lastspot::bench::BuiltLibrary::Get().Run(command, line);
-    }
-
-private:
-    static CommandExport Find(const char* name) {
-        return lastspot::bench::BuiltLibrary::Get().Command(name);
-    }
 };
 
 // ---------------------------------------------------------------------------

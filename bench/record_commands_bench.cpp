@@ -50,8 +50,7 @@ constexpr std::size_t kBufferSize = 4096;
 using lastspot::bench::CommandExport;
 
 // The exports this benchmark calls.
-class Library {
-public:
+struct Library : lastspot::bench::ExportTable {
     static Library& Get() {
         static Library library;
         return library;
@@ -63,15 +62,6 @@ public:
     CommandExport del = Find("SeenDel");
     CommandExport clear = Find("SeenClear");
     CommandExport count = Find("SeenCount");
-
-    const char* Run(CommandExport command, const std::string& line) {
-        return lastspot::bench::BuiltLibrary::Get().Run(command, line);
-    }
-
-private:
-    static CommandExport Find(const char* name) {
-        return lastspot::bench::BuiltLibrary::Get().Command(name);
-    }
 };
 
 // ---------------------------------------------------------------------------
