@@ -35,6 +35,13 @@ enum class ErrorCode {
 // Writes "-CODE message" for `code` into the buffer.
 void ReplyError(char* buffer, ErrorCode code);
 
+// ReplyError for steps that report failure to their caller: replies, then
+// returns false.
+inline bool FailWith(char* buffer, ErrorCode code) {
+    ReplyError(buffer, code);
+    return false;
+}
+
 // Writes the bare success reply "+OK " into the buffer.
 void ReplyOk(char* buffer);
 

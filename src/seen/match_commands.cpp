@@ -37,19 +37,19 @@ public:
     bool Parse(char* buffer, bool takesMaxNicks) {
         char* cursor = buffer;
         table_ = FindTable(NextToken(&cursor));
-        if (table_ == nullptr) return Fail(buffer, ErrorCode::Table);
+        if (table_ == nullptr) return host::FailWith(buffer, ErrorCode::Table);
         patterns_.nick = NextToken(&cursor);
-        if (patterns_.nick[0] == '\0') return Fail(buffer, ErrorCode::Nick);
+        if (patterns_.nick[0] == '\0') return host::FailWith(buffer, ErrorCode::Nick);
         patterns_.address = NextToken(&cursor);
-        if (patterns_.address[0] == '\0') return Fail(buffer, ErrorCode::Addy);
+        if (patterns_.address[0] == '\0') return host::FailWith(buffer, ErrorCode::Addy);
         patterns_.channel = NextToken(&cursor);
-        if (patterns_.channel[0] == '\0') return Fail(buffer, ErrorCode::Chan);
+        if (patterns_.channel[0] == '\0') return host::FailWith(buffer, ErrorCode::Chan);
         takesAll_[0] = TakesAll(patterns_.nick);
         takesAll_[1] = TakesAll(patterns_.address);
         takesAll_[2] = TakesAll(patterns_.channel);
         if (takesMaxNicks) {
             const char* maxNicks = NextToken(&cursor);
-            if (!host::IsDecimal(maxNicks)) return Fail(buffer, ErrorCode::MaxNicks);
+            if (!host::IsDecimal(maxNicks)) return host::FailWith(buffer, ErrorCode::MaxNicks);
             maxNicks_ = host::ParseDecimal(maxNicks);
         }
         return true;
@@ -76,11 +76,6 @@ public:
     }
 
 private:
-    bool Fail(char* buffer, ErrorCode code) {
-        ReplyError(buffer, code);
-        return false;
-    }
-
     // Nick, then address, then channel; the first that fails decides.
     bool Matches(const SeenRecord& record) const {
         return (takesAll_[0] || text::WildMatch(patterns_.nick, record.nick, false) != 0) &&

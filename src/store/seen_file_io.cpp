@@ -9,16 +9,7 @@
 namespace lastspot::store {
 
 using host::ErrorCode;
-using host::ReplyError;
-
-namespace {
-
-bool Fail(char* buffer, ErrorCode code) {
-    ReplyError(buffer, code);
-    return false;
-}
-
-}  // namespace
+using host::FailWith;
 
 SeenFile::~SeenFile() {
     platform::CloseFile(handle);
@@ -36,24 +27,24 @@ char* LocateFile(const char* name) {
 }
 
 bool OpenSeenFile(const char* name, FileMode mode, char* buffer, SeenFile* file) {
-    if (name[0] == '\0') return Fail(buffer, ErrorCode::File);
+    if (name[0] == '\0') return FailWith(buffer, ErrorCode::File);
     if (mode == FileMode::Read) {
         if (platform::GetPathKind(name) == platform::PathKind::File) {
             file->handle = platform::OpenForReading(name);
         } else {
             char* path = LocateFile(name);
-            if (path == nullptr) return Fail(buffer, ErrorCode::NoFile);
+            if (path == nullptr) return FailWith(buffer, ErrorCode::NoFile);
             file->handle = platform::OpenForReading(path);
             platform::HeapRelease(path);
         }
-        if (file->handle == platform::kInvalidFile) return Fail(buffer, ErrorCode::Open);
+        if (file->handle == platform::kInvalidFile) return FailWith(buffer, ErrorCode::Open);
         return true;
     }
-    if (!platform::CanReplace(name)) return Fail(buffer, ErrorCode::Open);
+    if (!platform::CanReplace(name)) return FailWith(buffer, ErrorCode::Open);
     // Beside the target, so the final rename never crosses file systems.
     std::unique_ptr<char[]> temporary(new char[platform::kTemporaryPathSize]);
     file->handle = platform::CreateTemporaryBeside(name, temporary.get());
-    if (file->handle == platform::kInvalidFile) return Fail(buffer, ErrorCode::Open);
+    if (file->handle == platform::kInvalidFile) return FailWith(buffer, ErrorCode::Open);
     file->temporaryPath = std::move(temporary);
     return true;
 }
@@ -84,9 +75,9 @@ bool CommitSeenFile(SeenFile* file, const char* target, char* buffer) {
     bool flushed = platform::FlushToDisk(file->handle);
     platform::CloseFile(file->handle);
     file->handle = platform::kInvalidFile;
-    if (!flushed) return Fail(buffer, ErrorCode::Write);  // the destructor removes the file
+    if (!flushed) return FailWith(buffer, ErrorCode::Write);  // the destructor removes the file
     if (!platform::ReplaceFileAtomically(file->temporaryPath.get(), target)) {
-        return Fail(buffer, ErrorCode::Open);
+        return FailWith(buffer, ErrorCode::Open);
     }
     file->temporaryPath.reset();  // it is the target now
     return true;
