@@ -31,15 +31,15 @@
 
 #include "built_library.h"
 #include "host/lifecycle.h"
-#include "host/tokenizer.h"
+#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "text/case_map.h"
 
 namespace {
 
-using lastspot::host::IsDecimal;
-using lastspot::host::NextToken;
-using lastspot::host::ParseDecimal;
+using lastspot::protocol::IsDecimal;
+using lastspot::protocol::NextToken;
+using lastspot::protocol::ParseDecimal;
 using lastspot::platform::FormatBounded;
 
 constexpr std::size_t kBufferSize = 4096;

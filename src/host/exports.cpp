@@ -4,7 +4,7 @@
 // exports.txt, which the build and the export checks read.
 #include "host/exports.h"
 
-#include "host/command.h"
+#include "protocol/command.h"
 #include "seen/expire_command.h"
 #include "seen/match_commands.h"
 #include "seen/record_commands.h"
@@ -12,11 +12,12 @@
 #include "store/store_commands.h"
 
 namespace host = lastspot::host;
+namespace protocol = lastspot::protocol;
 namespace seen = lastspot::seen;
 namespace store = lastspot::store;
 
 #define LASTSPOT_COMMAND(name, body) \
-    LASTSPOT_DECLARE_COMMAND(name) { return host::RunCommand(buffer, body); }
+    LASTSPOT_DECLARE_COMMAND(name) { return protocol::RunCommand(buffer, body); }
 
 void LASTSPOT_CALL LoadDll(host::LoadInfo* info) { host::Load(info); }
 

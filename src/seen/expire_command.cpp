@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "host/reply.h"
-#include "host/tokenizer.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "seen/pending_nicks.h"
 #include "seen/table_registry.h"
@@ -11,9 +11,9 @@
 
 namespace lastspot::seen {
 
-using host::ErrorCode;
-using host::NextToken;
-using host::ReplyError;
+using protocol::ErrorCode;
+using protocol::NextToken;
+using protocol::ReplyError;
 
 namespace {
 
@@ -58,10 +58,10 @@ void SeenExpire(char* buffer) {
     bool byTime = text::IrcCompare(option, "t") == 0;
     if (!byTime && text::IrcCompare(option, "n") != 0) return ReplyError(buffer, ErrorCode::Option);
     const char* number = NextToken(&cursor);
-    if (!host::IsDecimal(number)) {
+    if (!protocol::IsDecimal(number)) {
         return ReplyError(buffer, byTime ? ErrorCode::Seconds : ErrorCode::EntriesN);
     }
-    std::uint32_t n = host::ParseDecimal(number);
+    std::uint32_t n = protocol::ParseDecimal(number);
 
     int removed = 0;
     bool queued = byTime ? QueueSeenBefore(table->index, n, &removed)

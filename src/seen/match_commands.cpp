@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "host/reply.h"
-#include "host/tokenizer.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "seen/pending_nicks.h"
 #include "seen/table_registry.h"
@@ -13,9 +13,9 @@
 
 namespace lastspot::seen {
 
-using host::ErrorCode;
-using host::NextToken;
-using host::ReplyError;
+using protocol::ErrorCode;
+using protocol::NextToken;
+using protocol::ReplyError;
 
 namespace {
 
@@ -37,20 +37,20 @@ public:
     bool Parse(char* buffer, bool takesMaxNicks) {
         char* cursor = buffer;
         table_ = FindTable(NextToken(&cursor));
-        if (table_ == nullptr) return host::FailWith(buffer, ErrorCode::Table);
+        if (table_ == nullptr) return protocol::FailWith(buffer, ErrorCode::Table);
         patterns_.nick = NextToken(&cursor);
-        if (patterns_.nick[0] == '\0') return host::FailWith(buffer, ErrorCode::Nick);
+        if (patterns_.nick[0] == '\0') return protocol::FailWith(buffer, ErrorCode::Nick);
         patterns_.address = NextToken(&cursor);
-        if (patterns_.address[0] == '\0') return host::FailWith(buffer, ErrorCode::Addy);
+        if (patterns_.address[0] == '\0') return protocol::FailWith(buffer, ErrorCode::Addy);
         patterns_.channel = NextToken(&cursor);
-        if (patterns_.channel[0] == '\0') return host::FailWith(buffer, ErrorCode::Chan);
+        if (patterns_.channel[0] == '\0') return protocol::FailWith(buffer, ErrorCode::Chan);
         takesAll_[0] = TakesAll(patterns_.nick);
         takesAll_[1] = TakesAll(patterns_.address);
         takesAll_[2] = TakesAll(patterns_.channel);
         if (takesMaxNicks) {
             const char* maxNicks = NextToken(&cursor);
-            if (!host::IsDecimal(maxNicks)) return host::FailWith(buffer, ErrorCode::MaxNicks);
-            maxNicks_ = host::ParseDecimal(maxNicks);
+            if (!protocol::IsDecimal(maxNicks)) return protocol::FailWith(buffer, ErrorCode::MaxNicks);
+            maxNicks_ = protocol::ParseDecimal(maxNicks);
         }
         return true;
     }

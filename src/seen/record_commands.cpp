@@ -2,16 +2,16 @@
 
 #include <cstdint>
 
-#include "host/reply.h"
-#include "host/tokenizer.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "seen/table_registry.h"
 
 namespace lastspot::seen {
 
-using host::ErrorCode;
-using host::NextToken;
-using host::ReplyError;
+using protocol::ErrorCode;
+using protocol::NextToken;
+using protocol::ReplyError;
 
 int AddRecordLine(char* line) {
     char* cursor = line;
@@ -26,12 +26,12 @@ int AddRecordLine(char* line) {
     const char* type = NextToken(&cursor);
     if (type[0] == '\0') return kNoType;
     const char* seenTime = NextToken(&cursor);
-    if (!host::IsDecimal(seenTime)) return kBadSeenTime;
+    if (!protocol::IsDecimal(seenTime)) return kBadSeenTime;
     const char* timeSpent = NextToken(&cursor);
-    if (!host::IsDecimal(timeSpent)) return kBadTimeSpent;
+    if (!protocol::IsDecimal(timeSpent)) return kBadTimeSpent;
     AddOrReplace(table->index, nick, address, channel, type,
-                 static_cast<std::int32_t>(host::ParseDecimal(timeSpent)), cursor,
-                 static_cast<std::int32_t>(host::ParseDecimal(seenTime)));
+                 static_cast<std::int32_t>(protocol::ParseDecimal(timeSpent)), cursor,
+                 static_cast<std::int32_t>(protocol::ParseDecimal(seenTime)));
     return kAdded;
 }
 
@@ -42,7 +42,7 @@ void SeenAdd(char* buffer) {
                                               ErrorCode::TimeSpent};
     int result = AddRecordLine(buffer);
     if (result != kAdded) return ReplyError(buffer, kFailures[result - 1]);
-    host::ReplyOk(buffer);
+    protocol::ReplyOk(buffer);
 }
 
 void SeenGet(char* buffer) {
@@ -65,7 +65,7 @@ void SeenDel(char* buffer) {
     const char* nick = NextToken(&cursor);
     if (nick[0] == '\0') return ReplyError(buffer, ErrorCode::Nick);
     if (!RemoveByNick(table->index, nick)) return ReplyError(buffer, ErrorCode::Found);
-    host::ReplyOk(buffer);
+    protocol::ReplyOk(buffer);
 }
 
 void SeenCount(char* buffer) {
@@ -80,7 +80,7 @@ void SeenClear(char* buffer) {
     TableEntry* table = FindTable(NextToken(&cursor));
     if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
     table->index->Clear();
-    host::ReplyOk(buffer);
+    protocol::ReplyOk(buffer);
 }
 
 }  // namespace lastspot::seen

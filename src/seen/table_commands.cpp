@@ -1,15 +1,15 @@
 #include "seen/table_commands.h"
 
-#include "host/reply.h"
-#include "host/tokenizer.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "seen/table_registry.h"
 
 namespace lastspot::seen {
 
-using host::ErrorCode;
-using host::NextToken;
-using host::ReplyError;
+using protocol::ErrorCode;
+using protocol::NextToken;
+using protocol::ReplyError;
 using platform::FormatBounded;
 
 void SeenTableAdd(char* buffer) {
@@ -18,7 +18,7 @@ void SeenTableAdd(char* buffer) {
     if (name[0] == '\0') return ReplyError(buffer, ErrorCode::Table);
     if (TableExists(name)) return ReplyError(buffer, ErrorCode::Dup);
     CreateTable(name);
-    host::ReplyOk(buffer);
+    protocol::ReplyOk(buffer);
 }
 
 void SeenTableDel(char* buffer) {
@@ -26,7 +26,7 @@ void SeenTableDel(char* buffer) {
     const char* name = NextToken(&cursor);
     if (name[0] == '\0') return ReplyError(buffer, ErrorCode::Table);
     if (!DeleteTable(name)) return ReplyError(buffer, ErrorCode::NotFound);
-    host::ReplyOk(buffer);
+    protocol::ReplyOk(buffer);
 }
 
 void SeenTableDelMatch(char* buffer) {

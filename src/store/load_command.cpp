@@ -1,8 +1,8 @@
 #include <cstring>
 #include <memory>
 
-#include "host/reply.h"
-#include "host/tokenizer.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "seen/record_commands.h"
 #include "seen/table_registry.h"
@@ -86,9 +86,9 @@ private:
 
 void SeenLoad(char* buffer) {
     char* cursor = buffer;
-    const char* tableName = host::NextToken(&cursor);
+    const char* tableName = protocol::NextToken(&cursor);
     seen::TableEntry* table = seen::FindTable(tableName);
-    if (table == nullptr) return host::ReplyError(buffer, host::ErrorCode::Table);
+    if (table == nullptr) return protocol::ReplyError(buffer, protocol::ErrorCode::Table);
 
     SeenFile file;
     if (!OpenSeenFile(cursor, FileMode::Read, buffer, &file)) return;
@@ -124,7 +124,7 @@ void SeenLoad(char* buffer) {
         std::memset(block, 0, sizeof block);
         std::uint32_t got = 0;
         if (!platform::ReadFromFile(file.handle, block, kBlockSize, &got)) {
-            return host::ReplyError(buffer, host::ErrorCode::Read);
+            return protocol::ReplyError(buffer, protocol::ErrorCode::Read);
         }
         anyBytes = anyBytes || got != 0;
         if (!reader.Feed(block, onLine)) break;
@@ -135,7 +135,7 @@ void SeenLoad(char* buffer) {
     if (!headerRead && anyBytes) {
         badHeader = ComparePrefix(reader.Unfinished(), kHeaderPrefix) != 0;
     }
-    if (badHeader) return host::ReplyError(buffer, host::ErrorCode::OptFile);
+    if (badHeader) return protocol::ReplyError(buffer, protocol::ErrorCode::OptFile);
 
     swap.Commit();
     platform::FormatBounded(buffer, "+OK %d", accepted);

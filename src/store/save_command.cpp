@@ -1,7 +1,7 @@
 #include <cstring>
 
-#include "host/reply.h"
-#include "host/tokenizer.h"
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "seen/table_registry.h"
 #include "store/seen_file.h"
@@ -12,9 +12,9 @@ namespace lastspot::store {
 
 void SeenSave(char* buffer) {
     char* cursor = buffer;
-    const char* tableName = host::NextToken(&cursor);
+    const char* tableName = protocol::NextToken(&cursor);
     seen::TableEntry* table = seen::FindTable(tableName);
-    if (table == nullptr) return host::ReplyError(buffer, host::ErrorCode::Table);
+    if (table == nullptr) return protocol::ReplyError(buffer, protocol::ErrorCode::Table);
     const char* fileName = cursor;
 
     SeenFile file;
@@ -34,7 +34,7 @@ void SeenSave(char* buffer) {
         if (!writer.WriteFileLine(line, length)) break;
         ++written;
     }
-    if (!writer.Finish()) return host::ReplyError(buffer, host::ErrorCode::Write);
+    if (!writer.Finish()) return protocol::ReplyError(buffer, protocol::ErrorCode::Write);
     if (!CommitSeenFile(&file, fileName, buffer)) return;
     platform::FormatBounded(buffer, "+OK %d", written);
 }

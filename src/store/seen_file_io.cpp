@@ -4,12 +4,12 @@
 #include <cstring>
 #include <new>
 
-#include "host/reply.h"
+#include "protocol/reply.h"
 
 namespace lastspot::store {
 
-using host::ErrorCode;
-using host::FailWith;
+using protocol::ErrorCode;
+using protocol::FailWith;
 
 SeenFile::~SeenFile() {
     platform::CloseFile(handle);

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "host/command.h"
+#include "protocol/command.h"
 #include "host/lifecycle.h"
 #include "seen/expire_command.h"
 #include "seen/match_commands.h"
@@ -76,12 +76,12 @@ std::uint32_t DigitsValue(const std::string& digits) {
 // ---------------------------------------------------------------------------
 // Running commands
 
-std::string RunLine(host::CommandBody body, const std::string& line) {
+std::string RunLine(protocol::CommandBody body, const std::string& line) {
     std::vector<char> buffer(4096, '\0');
     EXPECT_LT(line.size(), buffer.size());
     std::memcpy(buffer.data(), line.c_str(), std::min(line.size() + 1, buffer.size()));
     buffer.back() = '\0';
-    EXPECT_EQ(host::RunCommand(buffer.data(), body), host::kCommandResult) << line;
+    EXPECT_EQ(protocol::RunCommand(buffer.data(), body), protocol::kCommandResult) << line;
     return buffer.data();
 }
 
@@ -351,7 +351,7 @@ struct RecordCommandRun {
         if (choice < 984) return Clear(model, table);
         // A missing nick is reported before the lookup.
         std::string line = table + (gen.OneIn(2) ? "   " : "");
-        host::CommandBody body = gen.OneIn(2) ? SeenGet : SeenDel;
+        protocol::CommandBody body = gen.OneIn(2) ? SeenGet : SeenDel;
         ASSERT_EQ(RunLine(body, line), model != nullptr ? kNoNick : kNoTable) << line;
     }
 };
@@ -644,7 +644,7 @@ struct MatchCommandRun {
     void BadQuery(const std::string& name) {
         std::string table = gen.Respell(name);
         struct Case {
-            host::CommandBody body;
+            protocol::CommandBody body;
             std::string line;
             const char* reply;
         };

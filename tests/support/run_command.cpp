@@ -8,11 +8,11 @@
 
 namespace lastspot::testing {
 
-std::string RunBody(host::CommandBody body, const std::string& arguments) {
+std::string RunBody(protocol::CommandBody body, const std::string& arguments) {
     std::vector<char> buffer(4096, '\0');
     std::memcpy(buffer.data(), arguments.c_str(), std::min(arguments.size() + 1, buffer.size()));
     buffer.back() = '\0';
-    host::RunCommand(buffer.data(), body);
+    protocol::RunCommand(buffer.data(), body);
     return buffer.data();
 }
 

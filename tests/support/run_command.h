@@ -4,13 +4,13 @@
 
 #include <string>
 
-#include "host/command.h"
+#include "protocol/command.h"
 
 namespace lastspot::testing {
 
 // Copies `arguments` into a host-sized buffer, runs `body` in the command
 // frame and returns the reply.
-std::string RunBody(host::CommandBody body, const std::string& arguments);
+std::string RunBody(protocol::CommandBody body, const std::string& arguments);
 
 // Starts the library's state afresh and releases every table at the end.
 class FreshLibrary {

@@ -1,6 +1,6 @@
-#include "host/tokenizer.h"
+#include "protocol/tokenizer.h"
 
-namespace lastspot::host {
+namespace lastspot::protocol {
 
 char* NextToken(char** cursor) {
     char* p = *cursor;
@@ -31,4 +31,4 @@ std::uint32_t ParseDecimal(const char* token) {
     return value;
 }
 
-}  // namespace lastspot::host
+}  // namespace lastspot::protocol

@@ -1,10 +1,10 @@
-#include "host/command.h"
+#include "protocol/command.h"
 
 #include <new>
 
-#include "host/reply.h"
+#include "protocol/reply.h"
 
-namespace lastspot::host {
+namespace lastspot::protocol {
 
 int RunCommand(char* buffer, CommandBody body) noexcept {
     if (buffer == nullptr) return kCommandResult;
@@ -18,4 +18,4 @@ int RunCommand(char* buffer, CommandBody body) noexcept {
     return kCommandResult;
 }
 
-}  // namespace lastspot::host
+}  // namespace lastspot::protocol

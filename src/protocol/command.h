@@ -3,7 +3,7 @@
 // exception in the host.
 #pragma once
 
-namespace lastspot::host {
+namespace lastspot::protocol {
 
 // What every command export returns, whatever the outcome: the outcome is
 // told by the reply alone.
@@ -19,4 +19,4 @@ using CommandBody = void (*)(char* buffer);
 // is left alone.
 int RunCommand(char* buffer, CommandBody body) noexcept;
 
-}  // namespace lastspot::host
+}  // namespace lastspot::protocol

@@ -4,7 +4,7 @@
 //   failure  "-CODE message", from the error table below.
 #pragma once
 
-namespace lastspot::host {
+namespace lastspot::protocol {
 
 enum class ErrorCode {
     Table,      // TABLE      Invalid table name
@@ -45,4 +45,4 @@ inline bool FailWith(char* buffer, ErrorCode code) {
 // Writes the bare success reply "+OK " into the buffer.
 void ReplyOk(char* buffer);
 
-}  // namespace lastspot::host
+}  // namespace lastspot::protocol

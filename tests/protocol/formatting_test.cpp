@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "host/command.h"
-#include "host/reply.h"
+#include "protocol/command.h"
+#include "protocol/reply.h"
 #include "platform/platform.h"
 
 namespace lastspot {
@@ -48,25 +48,25 @@ TEST(Formatting, PercentSignsEmptyStringsAndZero) {
 
 TEST(Replies, ErrorsAreCodeWordSpaceMessage) {
     char out[platform::kFormatLimit];
-    host::ReplyError(out, host::ErrorCode::Found);
+    protocol::ReplyError(out, protocol::ErrorCode::Found);
     EXPECT_STREQ(out, "-FOUND Nick not found");
-    host::ReplyError(out, host::ErrorCode::Open);
+    protocol::ReplyError(out, protocol::ErrorCode::Open);
     EXPECT_STREQ(out, "-OPEN Couldn't open file.");
-    host::ReplyError(out, host::ErrorCode::EntriesN);
+    protocol::ReplyError(out, protocol::ErrorCode::EntriesN);
     EXPECT_STREQ(out, "-ENTRIESN Invalid entries number");
-    host::ReplyOk(out);
+    protocol::ReplyOk(out);
     EXPECT_STREQ(out, "+OK ");
 }
 
 TEST(CommandFrame, ExceptionsBecomeRepliesAndTheResultIsAlways3) {
     char out[platform::kFormatLimit] = "";
-    EXPECT_EQ(host::RunCommand(out, [](char*) { throw std::bad_alloc(); }), 3);
+    EXPECT_EQ(protocol::RunCommand(out, [](char*) { throw std::bad_alloc(); }), 3);
     EXPECT_STREQ(out, "-MEMORY Out of memory");
-    EXPECT_EQ(host::RunCommand(out, [](char*) { throw 42; }), 3);
+    EXPECT_EQ(protocol::RunCommand(out, [](char*) { throw 42; }), 3);
     EXPECT_STREQ(out, "-INTERNAL Internal error");
-    EXPECT_EQ(host::RunCommand(out, [](char* b) { host::ReplyOk(b); }), 3);
+    EXPECT_EQ(protocol::RunCommand(out, [](char* b) { protocol::ReplyOk(b); }), 3);
     EXPECT_STREQ(out, "+OK ");
-    EXPECT_EQ(host::RunCommand(nullptr, [](char* b) { host::ReplyOk(b); }), 3);
+    EXPECT_EQ(protocol::RunCommand(nullptr, [](char* b) { protocol::ReplyOk(b); }), 3);
 }
 
 }  // namespace

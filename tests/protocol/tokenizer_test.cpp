@@ -1,11 +1,11 @@
-#include "host/tokenizer.h"
+#include "protocol/tokenizer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
-namespace lastspot::host {
+namespace lastspot::protocol {
 namespace {
 
 TEST(Tokenizer, CutsAtSpacesAndLeavesTheRestWithItsInnerAndTrailingSpaces) {
@@ -55,4 +55,4 @@ TEST(Decimal, ParsesLeadingDigitsAndWrapsModulo2To32) {
 }
 
 }  // namespace
-}  // namespace lastspot::host
+}  // namespace lastspot::protocol

@@ -1,8 +1,8 @@
-#include "host/reply.h"
+#include "protocol/reply.h"
 
 #include "platform/platform.h"
 
-namespace lastspot::host {
+namespace lastspot::protocol {
 
 namespace {
 
@@ -49,4 +49,4 @@ void ReplyError(char* buffer, ErrorCode code) {
 
 void ReplyOk(char* buffer) { platform::FormatBounded(buffer, "+OK %s", ""); }
 
-}  // namespace lastspot::host
+}  // namespace lastspot::protocol

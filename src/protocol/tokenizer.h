@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace lastspot::host {
+namespace lastspot::protocol {
 
 // The next space-separated token of the line at `*cursor`. Spaces are the
 // byte 32 only. The space that ends the token is overwritten with a NUL,
@@ -22,4 +22,4 @@ bool IsDecimal(const char* token);
 // at the first non-digit), wrapping modulo 2^32 without any overflow check.
 std::uint32_t ParseDecimal(const char* token);
 
-}  // namespace lastspot::host
+}  // namespace lastspot::protocol
