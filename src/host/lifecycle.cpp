@@ -1,7 +1,6 @@
 #include "host/lifecycle.h"
 
 #include "platform/platform.h"
-#include "seen/pending_nicks.h"
 #include "seen/table_registry.h"
 
 namespace lastspot::host {
@@ -9,7 +8,6 @@ namespace lastspot::host {
 void Load(LoadInfo* info) {
     platform::InitProcessHeap();
     seen::ForgetTables();
-    seen::ForgetPendingNicks();
     if (info != nullptr) info->keep = 1;
 }
 

@@ -15,9 +15,9 @@ struct LoadInfo {
     std::int32_t keep;
 };
 
-// Fetches the process heap and sets the table registry and the queue of
-// nicks pending deletion to empty, without releasing what they held (a
-// second load forgets the first one's tables). Sets info->keep to 1.
+// Fetches the process heap and sets the table registry empty, without
+// releasing what it held (a second load forgets the first one's tables).
+// Sets info->keep to 1.
 void Load(LoadInfo* info);
 
 // With reason 0, releases every table as the table-clearing command does;

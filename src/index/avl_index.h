@@ -1,13 +1,17 @@
-// The ordered index behind every seen table: an AVL tree of item pointers,
-// ordered by a comparison that can be exchanged at run time, with one
-// cursor built in for walking the items in order.
+// The ordered index behind every seen table: an AVL tree of items, ordered
+// by a comparison that can be exchanged at run time, with one cursor built
+// in for walking the items in order.
 //
-// The index owns the items stored in it. It never looks inside an item
-// except through the comparison and the item's release, `ReleaseItem(Item*)`,
-// which is found by argument-dependent lookup beside the item type (for seen
+// The tree is intrusive: each item carries its own node as its first member
+// (`AvlNode node;` at the start of a standard-layout struct), so storing an
+// item allocates nothing and a search touches one block per level. The
+// index owns the items stored in it. It never looks inside an item except
+// through the comparison and the item's release, `ReleaseItem(Item*)`, which
+// is found by argument-dependent lookup beside the item type (for seen
 // records, the record's release). Nothing recurses: insertion re-walks its
 // path through each node's `direction`, removal keeps its path on a local
-// stack, and the post-order visits and the cursor keep explicit stacks.
+// stack, and the post-order visits, the cursor and the balanced build keep
+// explicit stacks.
 //
 // Every stack holds kMaxHeight nodes. An AVL tree of height 64 needs more
 // than 10^13 nodes, far beyond any memory, so no stack can overflow.
@@ -17,21 +21,61 @@
 // cursor holds pointers to nodes. Each index has one cursor.
 #pragma once
 
+#include <bit>
 #include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace lastspot::index {
 
 inline constexpr int kMaxHeight = 64;
 
-template <typename Item>
+// The links an item carries as its first member.
 struct AvlNode {
     AvlNode* link[2];       // [0] items that sort lower, [1] items that sort higher
     std::int8_t balance;    // right height minus left height: -1, 0 or +1
     std::uint8_t direction; // the way the latest Insert went down from here
-    Item* item;
+    std::uint8_t doomed;    // RemoveWhere's mark, set only while it runs
+};
+
+// Items in strictly ascending order, chained through their nodes' right
+// links, waiting to become a tree (see AvlIndex::Adopt). The run owns its
+// items: whatever it still holds when it goes away is released.
+template <typename Item>
+class SortedRun {
+public:
+    SortedRun() = default;
+    ~SortedRun() {
+        for (AvlNode* node = first_; node != nullptr;) {
+            AvlNode* next = node->link[1];
+            ReleaseItem(reinterpret_cast<Item*>(node));
+            node = next;
+        }
+    }
+    SortedRun(const SortedRun&) = delete;
+    SortedRun& operator=(const SortedRun&) = delete;
+
+    // Appends `item`, which must sort after every item already in the run.
+    void Append(Item* item) {
+        AvlNode* node = &item->node;
+        node->link[1] = nullptr;
+        (last_ == nullptr ? first_ : last_->link[1]) = node;
+        last_ = node;
+        ++count_;
+    }
+
+    const Item* Last() const { return reinterpret_cast<const Item*>(last_); }
+    std::int32_t Count() const { return count_; }
+
+private:
+    template <typename>
+    friend class AvlIndex;
+    AvlNode* first_ = nullptr;
+    AvlNode* last_ = nullptr;
+    std::int32_t count_ = 0;
 };
 
 template <typename Item>
@@ -46,7 +90,7 @@ public:
         head_.link[0] = head_.link[1] = nullptr;
         head_.balance = 0;
         head_.direction = 0;
-        head_.item = nullptr;
+        head_.doomed = 0;
         scratch_ = head_;
     }
 
@@ -59,17 +103,49 @@ public:
     // Stores `item` unless an item with the same key is there already.
     // Returns `item` when it was stored (the index owns it from then on),
     // otherwise the stored item with the same key; then nothing changed and
-    // `item` is still the caller's. Throws std::bad_alloc, with nothing
-    // changed, when no node can be allocated.
-    Item* Insert(Item* item) { return InsertNode(item, nullptr); }
+    // `item` is still the caller's. Allocates nothing, so it cannot fail.
+    Item* Insert(Item* item) { return Place(&item->node, SameOrder{compare_, item}, nullptr); }
 
     // The stored item with the probe's key, or nullptr.
-    Item* Find(const Item* probe) const;
+    Item* Find(const Item* probe) const { return FindBy(SameOrder{compare_, probe}); }
 
     // Takes the item with the probe's key out of the index and returns it
     // (the caller owns and releases it), or returns nullptr with nothing
     // changed.
-    Item* Remove(const Item* probe);
+    Item* Remove(const Item* probe) { return RemoveBy(SameOrder{compare_, probe}); }
+
+    // Find and Remove by a key that is not an item: `order(stored)` compares
+    // the key with a stored item as the comparison in force would compare
+    // an item of that key (negative when the key sorts first).
+    template <typename Order>
+    Item* FindBy(Order order) const;
+    template <typename Order>
+    Item* RemoveBy(Order order);
+
+    // One search for the key: returns the stored item with that key, or,
+    // when there is none, stores the item that `make()` returns (which must
+    // have that key) and returns it. When `make` throws, nothing has changed.
+    template <typename Order, typename Make>
+    Item* FindOrInsert(Order order, Make make) {
+        return Place(nullptr, order, [&make]() { return &make()->node; });
+    }
+
+    // Removes and releases every item for which `doomed(item)` is true,
+    // asked once per item in ascending order; returns how many went. A few
+    // are removed one by one; when more go, the survivors are re-linked into
+    // a balanced tree in one pass. Allocates nothing.
+    template <typename Doomed>
+    std::int32_t RemoveWhere(Doomed doomed);
+
+    // Makes the items of `run` the index's, as a balanced tree built in time
+    // proportional to their number. The index must be empty and in an order
+    // under which the run ascends; the run is left empty.
+    void Adopt(SortedRun<Item>* run);
+
+    // Empties the index, handing every item to `take` (post-order), which
+    // owns it from then on.
+    template <typename Take>
+    void Drain(Take take);
 
     // Empties the index. Without a callback every stored item is released;
     // with one, each node's item is handed to the callback instead.
@@ -97,11 +173,31 @@ public:
     bool Verify(std::string* problem) const;
 
 private:
-    using Node = AvlNode<Item>;
+    using Node = AvlNode;
 
-    // Insert's work; `spare` is a node to reuse for the item (Reorder's old
-    // node) or nullptr to allocate one.
-    Item* InsertNode(Item* item, Node* spare);
+    // The item whose first member is `node`.
+    static Item* ItemOf(Node* node) {
+        static_assert(std::is_standard_layout_v<Item> && offsetof(Item, node) == 0,
+                      "an item begins with its AvlNode");
+        return reinterpret_cast<Item*>(node);
+    }
+
+    // The comparison in force, with an item as the probe.
+    struct SameOrder {
+        Compare compare;
+        const Item* probe;
+        int operator()(const Item* stored) const { return compare(probe, stored); }
+    };
+
+    // Insert's work: searches by `order`; when the key is absent hangs
+    // `node` there (or, when `node` is nullptr, the node `make()` returns)
+    // and rebalances. Returns the item stored under the key afterwards.
+    template <typename Order, typename Make = std::nullptr_t>
+    Item* Place(Node* node, Order order, Make make);
+
+    // Builds a balanced tree of the `count` nodes chained through link[1]
+    // from `first`, in their order, and makes it the index's tree.
+    void BuildFrom(Node* first, std::int32_t count);
 
     // Visits every node of the tree under `root` in post-order without
     // recursion, handing each to `done` once both its subtrees are done.
@@ -121,19 +217,23 @@ private:
 // ---------------------------------------------------------------------------
 
 template <typename Item>
-Item* AvlIndex<Item>::InsertNode(Item* item, Node* spare) {
+template <typename Order, typename Make>
+Item* AvlIndex<Item>::Place(Node* node, Order order, Make make) {
     auto newNode = [&]() {
-        Node* n = spare != nullptr ? spare : new Node;
+        Node* n = node;
+        if constexpr (!std::is_same_v<Make, std::nullptr_t>) {
+            if (n == nullptr) n = make();
+        }
         n->link[0] = n->link[1] = nullptr;
         n->balance = 0;
-        n->item = item;
         return n;
     };
 
     if (head_.link[0] == nullptr) {
-        head_.link[0] = newNode();
+        Node* n = newNode();
+        head_.link[0] = n;
         ++count_;
-        return item;
+        return ItemOf(n);
     }
 
     // Search, remembering s, the deepest node on the path whose balance is
@@ -145,18 +245,13 @@ Item* AvlIndex<Item>::InsertNode(Item* item, Node* spare) {
     Node* p = s;
     Node* n;  // the new node
     for (;;) {
-        int order = compare_(item, p->item);
-        if (order == 0) {
-            if (spare != nullptr) {
-                // Reorder met two equal items: keep the first.
-                ReleaseItem(item);
-                delete spare;
-            }
-            return p->item;
-        }
-        p->direction = order > 0 ? 1 : 0;
+        int sign = order(static_cast<const Item*>(ItemOf(p)));
+        if (sign == 0) return ItemOf(p);
+        p->direction = sign > 0 ? 1 : 0;
         Node* next = p->link[p->direction];
         if (next == nullptr) {
+            // A throwing make() leaves the tree as it was: only the
+            // directions, which nothing reads outside an insertion, changed.
             n = newNode();
             p->link[p->direction] = n;
             break;
@@ -180,11 +275,11 @@ Item* AvlIndex<Item>::InsertNode(Item* item, Node* spare) {
     if (s->direction == 0) {
         if (s->balance == 0) {
             s->balance = -1;
-            return item;
+            return ItemOf(n);
         }
         if (s->balance == +1) {
             s->balance = 0;
-            return item;
+            return ItemOf(n);
         }
         Node* r = s->link[0];
         if (r->balance == -1) {  // single right rotation
@@ -206,11 +301,11 @@ Item* AvlIndex<Item>::InsertNode(Item* item, Node* spare) {
     } else {
         if (s->balance == 0) {
             s->balance = +1;
-            return item;
+            return ItemOf(n);
         }
         if (s->balance == -1) {
             s->balance = 0;
-            return item;
+            return ItemOf(n);
         }
         Node* r = s->link[1];
         if (r->balance == +1) {  // single left rotation
@@ -235,22 +330,24 @@ Item* AvlIndex<Item>::InsertNode(Item* item, Node* spare) {
     } else {
         t->link[s == t->link[1] ? 1 : 0] = top;
     }
-    return item;
+    return ItemOf(n);
 }
 
 template <typename Item>
-Item* AvlIndex<Item>::Find(const Item* probe) const {
+template <typename Order>
+Item* AvlIndex<Item>::FindBy(Order order) const {
     Node* p = head_.link[0];
     while (p != nullptr) {
-        int order = compare_(probe, p->item);
-        if (order == 0) return p->item;
-        p = p->link[order > 0 ? 1 : 0];
+        int sign = order(static_cast<const Item*>(ItemOf(p)));
+        if (sign == 0) return ItemOf(p);
+        p = p->link[sign > 0 ? 1 : 0];
     }
     return nullptr;
 }
 
 template <typename Item>
-Item* AvlIndex<Item>::Remove(const Item* probe) {
+template <typename Order>
+Item* AvlIndex<Item>::RemoveBy(Order order) {
     // The path from head_ down to the parent of the node unlinked (the
     // removed node or its successor): each node and the side taken from it.
     Node* path[kMaxHeight + 1];
@@ -263,15 +360,15 @@ Item* AvlIndex<Item>::Remove(const Item* probe) {
     Node* p = head_.link[0];
     for (;;) {
         if (p == nullptr) return nullptr;
-        int order = compare_(probe, p->item);
-        if (order == 0) break;
+        int sign = order(static_cast<const Item*>(ItemOf(p)));
+        if (sign == 0) break;
         assert(k <= kMaxHeight);
         path[k] = p;
-        side[k++] = order > 0 ? 1 : 0;
-        p = p->link[order > 0 ? 1 : 0];
+        side[k++] = sign > 0 ? 1 : 0;
+        p = p->link[sign > 0 ? 1 : 0];
     }
     --count_;
-    Item* result = p->item;
+    Item* result = ItemOf(p);
     Node*& q = path[k - 1]->link[side[k - 1]];  // the link that points to p
 
     // Unlink p.
@@ -310,7 +407,6 @@ Item* AvlIndex<Item>::Remove(const Item* probe) {
             q = s;
         }
     }
-    delete p;
 
     // Rebalance up the path: at each entry, side[k] is the side of the node
     // that has become one level lower. Entry 0 (head_) is never examined.
@@ -410,13 +506,23 @@ void AvlIndex<Item>::Clear(Visit callback) {
     count_ = 0;
     PostOrder(head_.link[0], [callback](Node* node) {
         if (callback != nullptr) {
-            callback(node->item);
-        } else if (node->item != nullptr) {
-            ReleaseItem(node->item);
+            callback(ItemOf(node));
+        } else {
+            ReleaseItem(ItemOf(node));
         }
-        delete node;
     });
     head_.link[0] = nullptr;
+}
+
+template <typename Item>
+template <typename Take>
+void AvlIndex<Item>::Drain(Take take) {
+    Node* root = head_.link[0];
+    head_.link[0] = nullptr;
+    count_ = 0;
+    // Post-order hands over a node only after its links were last read, so
+    // `take` may re-link it at once.
+    PostOrder(root, [&take](Node* node) { take(ItemOf(node)); });
 }
 
 template <typename Item>
@@ -427,8 +533,134 @@ void AvlIndex<Item>::Reorder(Compare compare) {
     compare_ = compare;
     // Post-order: a node's subtrees have moved to the new tree before the
     // node itself is re-linked there, so its old links are no longer needed.
-    PostOrder(scratch_.link[0], [this](Node* node) { InsertNode(node->item, node); });
+    PostOrder(scratch_.link[0], [this](Node* node) {
+        Item* item = ItemOf(node);
+        if (Place(node, SameOrder{compare_, item}, nullptr) != item) {
+            ReleaseItem(item);  // equal to one placed before: keep the first
+        }
+    });
     scratch_.link[0] = nullptr;
+}
+
+template <typename Item>
+template <typename Doomed>
+std::int32_t AvlIndex<Item>::RemoveWhere(Doomed doomed) {
+    // Ask about every item in order and mark the doomed ones, keeping the
+    // first few at hand. No link changes during this walk.
+    constexpr std::int32_t kFew = 64;
+    Item* few[kFew];          // the first doomed items, for removal one by one
+    std::int32_t marked = 0;  // doomed items met
+    Node* stack[kMaxHeight];  // ancestors whose items come later
+    int depth = 0;
+    for (Node* node = head_.link[0];;) {
+        for (; node != nullptr; node = node->link[0]) {
+            assert(depth < kMaxHeight);
+            stack[depth++] = node;
+        }
+        if (depth == 0) break;
+        node = stack[--depth];
+        node->doomed = doomed(static_cast<const Item*>(ItemOf(node))) ? 1 : 0;
+        if (node->doomed != 0) {
+            if (marked < kFew) few[marked] = ItemOf(node);
+            ++marked;
+        }
+        node = node->link[1];
+    }
+    if (marked == 0) return 0;
+
+    // A few removals cost a path each; beyond that, one more pass that
+    // drops the doomed and chains the survivors, then a balanced build, is
+    // cheaper than rebalancing after every removal.
+    const auto height = static_cast<std::int32_t>(std::bit_width(static_cast<std::uint32_t>(count_)));
+    if (marked <= kFew && marked * height < count_) {
+        for (std::int32_t i = 0; i < marked; ++i) ReleaseItem(Remove(few[i]));
+        return marked;
+    }
+    Node* first = nullptr;   // the survivors, chained through link[1]
+    Node** tail = &first;    // where the next survivor is hung
+    std::int32_t kept = 0;
+    depth = 0;
+    for (Node* node = head_.link[0];;) {
+        for (; node != nullptr; node = node->link[0]) stack[depth++] = node;
+        if (depth == 0) break;
+        node = stack[--depth];
+        // Every survivor before this one has had its right link read, so
+        // hanging this one there loses nothing.
+        Node* next = node->link[1];
+        if (node->doomed != 0) {
+            ReleaseItem(ItemOf(node));
+        } else {
+            *tail = node;
+            tail = &node->link[1];
+            ++kept;
+        }
+        node = next;
+    }
+    *tail = nullptr;
+    head_.link[0] = nullptr;
+    BuildFrom(first, kept);
+    return marked;
+}
+
+template <typename Item>
+void AvlIndex<Item>::Adopt(SortedRun<Item>* run) {
+    assert(head_.link[0] == nullptr);
+    BuildFrom(run->first_, run->count_);
+    run->first_ = run->last_ = nullptr;
+    run->count_ = 0;
+}
+
+template <typename Item>
+void AvlIndex<Item>::BuildFrom(Node* first, std::int32_t count) {
+    // The tree of n nodes is the tree of the first (n-1)/2 as the left
+    // subtree, the next node as the root, and the tree of the last n/2 as
+    // the right subtree. Its height is bit_width(n), so every root's
+    // balance is bit_width(n/2) - bit_width((n-1)/2), 0 or +1. The frames
+    // stand for the recursion; nodes are taken from the chain in order.
+    struct Frame {
+        std::int32_t size;  // nodes in this subtree
+        int stage;          // 0: left next, 1: root next, 2: right done
+        Node* root;
+        Node* left;  // the finished left subtree
+    };
+    Frame frames[kMaxHeight];
+    int depth = 0;
+    Node* next = first;      // the next node in order
+    Node* built = nullptr;   // the subtree finished last
+    auto open = [&](std::int32_t size) {
+        if (size == 0) {
+            built = nullptr;
+        } else {
+            assert(depth < kMaxHeight);
+            frames[depth++] = {size, 0, nullptr, nullptr};
+        }
+    };
+    auto height = [](std::int32_t size) {
+        return static_cast<int>(std::bit_width(static_cast<std::uint32_t>(size)));
+    };
+    open(count);
+    while (depth > 0) {
+        Frame& f = frames[depth - 1];
+        if (f.stage == 0) {
+            f.stage = 1;
+            open((f.size - 1) / 2);
+        } else if (f.stage == 1) {
+            f.stage = 2;
+            f.left = built;
+            f.root = next;
+            next = next->link[1];  // read before the root's links are set
+            open(f.size / 2);
+        } else {
+            Node* root = f.root;
+            root->link[0] = f.left;
+            root->link[1] = built;
+            root->balance = static_cast<std::int8_t>(height(f.size / 2) - height((f.size - 1) / 2));
+            built = root;
+            --depth;
+        }
+    }
+    head_.link[0] = built;
+    count_ = count;
 }
 
 template <typename Item>
@@ -451,7 +683,7 @@ Item* AvlIndex<Item>::NextItem() {
         return nullptr;
     }
     cursorNode_ = cursorStack_[--cursorDepth_];
-    return cursorNode_->item;
+    return ItemOf(cursorNode_);
 }
 
 template <typename Item>
@@ -509,11 +741,11 @@ bool AvlIndex<Item>::Verify(std::string* problem) const {
         for (; node != nullptr; node = node->link[0]) path.push_back(node);
         node = path.back();
         path.pop_back();
-        if (previous != nullptr && compare_(previous, node->item) >= 0) {
+        if (previous != nullptr && compare_(previous, ItemOf(const_cast<Node*>(node))) >= 0) {
             *problem = "items out of order";
             return false;
         }
-        previous = node->item;
+        previous = ItemOf(const_cast<Node*>(node));
         node = node->link[1];
     }
     return true;

@@ -1,11 +1,13 @@
 #include "seen/expire_command.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <new>
 
+#include "platform/platform.h"
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
-#include "platform/platform.h"
-#include "seen/pending_nicks.h"
 #include "seen/table_registry.h"
 #include "text/case_map.h"
 
@@ -17,35 +19,57 @@ using protocol::ReplyError;
 
 namespace {
 
-// Queues every record seen before `before`. Returns false when the queue
-// could not grow (memory ran out).
-bool QueueSeenBefore(SeenIndex* index, std::uint32_t before, int* removed) {
-    index->ResetCursor();
-    while (const SeenRecord* record = index->NextItem()) {
-        if (static_cast<std::uint32_t>(record->seenTime) >= before) continue;
-        if (!QueuePendingNick(record->nick)) return false;
-        ++*removed;
-    }
-    return true;
+// A record and its seen time side by side, so the selection below compares
+// most pairs without reaching into the records.
+struct Recency {
+    std::int32_t seenTime;
+    const SeenRecord* record;
+};
+
+bool MoreRecent(const Recency& a, const Recency& b) {
+    if (a.seenTime != b.seenTime) return a.seenTime > b.seenTime;
+    return text::IrcCompare(a.record->nick, b.record->nick) < 0;
 }
 
-// Queues every record after the `keep` most recently seen ones. The index
-// is re-ordered by recency for the walk and back to nick order before
-// anything is deleted, since deletion finds records by nick. Returns false
-// when the queue could not grow.
-bool QueueAllButLatest(SeenIndex* index, std::uint32_t keep, int* removed) {
-    if (static_cast<std::uint32_t>(index->Count()) <= keep) return true;
-    index->Reorder(CompareBySeenTime);
-    bool queued = true;
-    std::uint32_t position = 0;
+// The `keep`th most recently seen record (1 for the latest), found by a
+// selection over an array of every record. nullptr when the array cannot be
+// had.
+const SeenRecord* SelectByArray(SeenIndex* index, std::uint32_t keep) {
+    const auto count = static_cast<std::size_t>(index->Count());
+    std::unique_ptr<Recency[]> all(new (std::nothrow) Recency[count]);
+    if (all == nullptr) return nullptr;
+    std::size_t filled = 0;
     index->ResetCursor();
-    while (const SeenRecord* record = index->NextItem()) {
-        if (++position <= keep) continue;
-        if (!(queued = QueuePendingNick(record->nick))) break;
-        ++*removed;
-    }
+    while (const SeenRecord* record = index->NextItem()) all[filled++] = {record->seenTime, record};
+    std::nth_element(all.get(), all.get() + (keep - 1), all.get() + count, MoreRecent);
+    return all[keep - 1].record;
+}
+
+// The same without the array, for when memory is short: the index is
+// re-ordered by recency in place (re-linking, not allocating), walked to the
+// `keep`th record, and put back in nick order.
+const SeenRecord* SelectInPlace(SeenIndex* index, std::uint32_t keep) {
+    index->Reorder(CompareBySeenTime);
+    const SeenRecord* found = nullptr;
+    index->ResetCursor();
+    for (std::uint32_t position = 0; position < keep; ++position) found = index->NextItem();
     index->Reorder(CompareByNick);
-    return queued;
+    return found;
+}
+
+// Removes every record after the `keep` most recently seen ones (by seen
+// time, then nick) and returns how many went.
+int ExpireAllButLatest(SeenIndex* index, std::uint32_t keep) {
+    if (static_cast<std::uint32_t>(index->Count()) <= keep) return 0;
+    if (keep == 0) {
+        int removed = index->Count();
+        index->Clear();
+        return removed;
+    }
+    const SeenRecord* last = SelectByArray(index, keep);
+    if (last == nullptr) last = SelectInPlace(index, keep);
+    return index->RemoveWhere(
+        [last](const SeenRecord* record) { return CompareBySeenTime(record, last) > 0; });
 }
 
 }  // namespace
@@ -63,14 +87,12 @@ void SeenExpire(char* buffer) {
     }
     std::uint32_t n = protocol::ParseDecimal(number);
 
-    int removed = 0;
-    bool queued = byTime ? QueueSeenBefore(table->index, n, &removed)
-                         : QueueAllButLatest(table->index, n, &removed);
-    if (!queued) {
-        DiscardPendingNicks();
-        return ReplyError(buffer, ErrorCode::Memory);
-    }
-    DeletePendingNicks();
+    SeenIndex* index = table->index;
+    int removed = byTime ? index->RemoveWhere([n](const SeenRecord* record) {
+                      // Seen times are compared with n as unsigned values.
+                      return static_cast<std::uint32_t>(record->seenTime) < n;
+                  })
+                         : ExpireAllButLatest(index, n);
     platform::FormatBounded(buffer, "+OK %d", removed);
 }
 

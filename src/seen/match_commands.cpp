@@ -1,13 +1,12 @@
 #include "seen/match_commands.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
+#include "platform/platform.h"
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
-#include "platform/platform.h"
-#include "seen/pending_nicks.h"
 #include "seen/table_registry.h"
 #include "text/wild_match.h"
 
@@ -23,14 +22,20 @@ namespace {
 // SeenMatch puts between them.
 constexpr std::size_t kListLimit = 880;
 
-// A parsed query. The patterns stay in the host's buffer; a probe record
-// borrows them for the walk and gives them back when the query ends.
+// The most nicks a list can hold: nicks of one character each, with the
+// spaces between them, reach kListLimit after this many.
+constexpr std::size_t kMostListed = kListLimit / 2 + 1;
+
+// The three patterns of a query; they stay in the host's buffer.
+struct Patterns {
+    const char* nick = nullptr;
+    const char* address = nullptr;
+    const char* channel = nullptr;
+};
+
+// A parsed query.
 class Query {
 public:
-    Query() = default;
-    ~Query() { DetachRecord(&patterns_); }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
 
     // Reads the tokens in order, replying at the first that fails. Only
     // the listing and counting commands take maxnicks.
@@ -59,8 +64,7 @@ public:
 
     // Walks the table in nick order and calls `onMatch` with each record
     // that matches all three patterns, until maxnicks matches (when not 0).
-    // Returns the number of matches. `onMatch` returns false to stop the
-    // walk at once (memory ran out).
+    // Returns the number of matches.
     template <typename OnMatch>
     int Walk(OnMatch onMatch) {
         std::uint32_t matches = 0;
@@ -69,19 +73,20 @@ public:
         while (const SeenRecord* record = walked->NextItem()) {
             if (!Matches(*record)) continue;
             ++matches;
-            if (!onMatch(*record)) break;
+            onMatch(record);
             if (maxNicks_ != 0 && matches == maxNicks_) break;
         }
         return static_cast<int>(matches);
     }
 
-private:
     // Nick, then address, then channel; the first that fails decides.
     bool Matches(const SeenRecord& record) const {
         return (takesAll_[0] || text::WildMatch(patterns_.nick, record.nick, false) != 0) &&
-               (takesAll_[1] || text::WildMatch(patterns_.address, record.address, false) != 0) &&
-               (takesAll_[2] || text::WildMatch(patterns_.channel, record.channel, false) != 0);
+               (takesAll_[1] || text::WildMatch(patterns_.address, AddressOf(record), false) != 0) &&
+               (takesAll_[2] || text::WildMatch(patterns_.channel, ChannelOf(record), false) != 0);
     }
+
+private:
 
     // A pattern of nothing but "*" matches every non-empty text, and no
     // stored nick, address or channel is ever empty (each was a token). So
@@ -93,7 +98,7 @@ private:
     }
 
     TableEntry* table_ = nullptr;
-    SeenRecord patterns_;  // the probe: nick, address and channel patterns
+    Patterns patterns_;
     bool takesAll_[3] = {};  // per pattern: it is all "*" (see TakesAll)
     std::uint32_t maxNicks_ = 0;
 };
@@ -126,29 +131,35 @@ void SeenMatch(char* buffer) {
     Query query;
     if (!query.Parse(buffer, true)) return;
     NickList list;
-    int matches = query.Walk([&](const SeenRecord& record) {
-        list.TryAppend(record.nick);
-        return true;
-    });
+    int matches = query.Walk([&](const SeenRecord* record) { list.TryAppend(record->nick); });
     platform::FormatBounded(buffer, "+OK %d %d %s", matches, list.listed, list.text);
 }
 
 void SeenMatchSort(char* buffer) {
     Query query;
     if (!query.Parse(buffer, true)) return;
-    // The matches, as copies of nick and seen time, in a temporary index
-    // ordered by recency; the table's own index is never re-ordered here.
-    auto byRecency = std::make_unique<SeenIndex>();
-    byRecency->Reorder(CompareBySeenTime);
-    int matches = query.Walk([&](const SeenRecord& record) {
-        AddOrReplace(byRecency.get(), record.nick, nullptr, nullptr, nullptr, 0, nullptr,
-                     record.seenTime);
-        return true;
+    // Only the most recent kMostListed matches can reach the list, so those
+    // are all that is kept: a heap whose top is the least recent of them.
+    // The table's own index is never re-ordered, and nothing is allocated.
+    const SeenRecord* latest[kMostListed];
+    std::size_t kept = 0;
+    auto moreRecent = [](const SeenRecord* a, const SeenRecord* b) {
+        return CompareBySeenTime(a, b) < 0;
+    };
+    int matches = query.Walk([&](const SeenRecord* record) {
+        if (kept < kMostListed) {
+            latest[kept++] = record;
+            std::push_heap(latest, latest + kept, moreRecent);
+        } else if (moreRecent(record, latest[0])) {
+            std::pop_heap(latest, latest + kept, moreRecent);
+            latest[kept - 1] = record;
+            std::push_heap(latest, latest + kept, moreRecent);
+        }
     });
+    std::sort_heap(latest, latest + kept, moreRecent);
     NickList list;
-    byRecency->ResetCursor();
-    while (const SeenRecord* record = byRecency->NextItem()) {
-        if (!list.TryAppend(record->nick)) break;
+    for (std::size_t i = 0; i < kept; ++i) {
+        if (!list.TryAppend(latest[i]->nick)) break;
     }
     platform::FormatBounded(buffer, "+OK %d %d %s", matches, list.listed, list.text);
 }
@@ -156,24 +167,16 @@ void SeenMatchSort(char* buffer) {
 void SeenMatchCount(char* buffer) {
     Query query;
     if (!query.Parse(buffer, true)) return;
-    int matches = query.Walk([](const SeenRecord&) { return true; });
+    int matches = query.Walk([](const SeenRecord*) {});
     platform::FormatBounded(buffer, "+OK %d", matches);
 }
 
 void SeenDelMatch(char* buffer) {
     Query query;
     if (!query.Parse(buffer, false)) return;
-    bool queued = true;
-    int matches = query.Walk([&](const SeenRecord& record) {
-        queued = QueuePendingNick(record.nick);
-        return queued;
-    });
-    if (!queued) {
-        DiscardPendingNicks();
-        return ReplyError(buffer, ErrorCode::Memory);
-    }
-    DeletePendingNicks();
-    platform::FormatBounded(buffer, "+OK %d %d", matches, static_cast<int>(query.index()->Count()));
+    SeenIndex* index = query.index();
+    int matches = index->RemoveWhere([&](const SeenRecord* record) { return query.Matches(*record); });
+    platform::FormatBounded(buffer, "+OK %d %d", matches, static_cast<int>(index->Count()));
 }
 
 }  // namespace lastspot::seen

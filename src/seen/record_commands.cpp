@@ -13,25 +13,35 @@ using protocol::ErrorCode;
 using protocol::NextToken;
 using protocol::ReplyError;
 
-int AddRecordLine(char* line) {
+int ParseRecordFields(char* line, RecordFields* fields) {
     char* cursor = line;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return kNoTable;
-    const char* nick = NextToken(&cursor);
-    if (nick[0] == '\0') return kNoNick;
-    const char* address = NextToken(&cursor);
-    if (address[0] == '\0') return kNoAddress;
-    const char* channel = NextToken(&cursor);
-    if (channel[0] == '\0') return kNoChannel;
-    const char* type = NextToken(&cursor);
-    if (type[0] == '\0') return kNoType;
+    fields->nick = NextToken(&cursor);
+    if (fields->nick[0] == '\0') return kNoNick;
+    fields->address = NextToken(&cursor);
+    if (fields->address[0] == '\0') return kNoAddress;
+    fields->channel = NextToken(&cursor);
+    if (fields->channel[0] == '\0') return kNoChannel;
+    fields->type = NextToken(&cursor);
+    if (fields->type[0] == '\0') return kNoType;
     const char* seenTime = NextToken(&cursor);
     if (!protocol::IsDecimal(seenTime)) return kBadSeenTime;
     const char* timeSpent = NextToken(&cursor);
     if (!protocol::IsDecimal(timeSpent)) return kBadTimeSpent;
-    AddOrReplace(table->index, nick, address, channel, type,
-                 static_cast<std::int32_t>(protocol::ParseDecimal(timeSpent)), cursor,
-                 static_cast<std::int32_t>(protocol::ParseDecimal(seenTime)));
+    fields->seenTime = static_cast<std::int32_t>(protocol::ParseDecimal(seenTime));
+    fields->timeSpent = static_cast<std::int32_t>(protocol::ParseDecimal(timeSpent));
+    fields->text = cursor;
+    return kAdded;
+}
+
+int AddRecordLine(char* line) {
+    char* cursor = line;
+    TableEntry* table = FindTable(NextToken(&cursor));
+    if (table == nullptr) return kNoTable;
+    RecordFields f;
+    int result = ParseRecordFields(cursor, &f);
+    if (result != kAdded) return result;
+    AddOrReplace(table->index, f.nick, f.address, f.channel, f.type, f.timeSpent, f.text,
+                 f.seenTime);
     return kAdded;
 }
 
@@ -53,9 +63,10 @@ void SeenGet(char* buffer) {
     if (nick[0] == '\0') return ReplyError(buffer, ErrorCode::Nick);
     const SeenRecord* record = FindByNick(table->index, nick);
     if (record == nullptr) return ReplyError(buffer, ErrorCode::Found);
-    platform::FormatBounded(buffer, "+OK %s %s %s %s %d %d %s", record->nick, record->address,
-                            record->channel, record->type, static_cast<int>(record->seenTime),
-                            static_cast<int>(record->timeSpent), record->text);
+    RecordTexts texts = TextsOf(*record);
+    platform::FormatBounded(buffer, "+OK %s %s %s %s %d %d %s", record->nick, texts.address,
+                            texts.channel, texts.type, static_cast<int>(record->seenTime),
+                            static_cast<int>(record->timeSpent), texts.text);
 }
 
 void SeenDel(char* buffer) {

@@ -2,6 +2,8 @@
 // seen file shares with SeenAdd.
 #pragma once
 
+#include <cstdint>
+
 namespace lastspot::seen {
 
 // What AddRecordLine reports: 0 when the record was added or replaced,
@@ -17,11 +19,28 @@ enum AddLineResult {
     kBadTimeSpent = 7,
 };
 
+// A record line's fields, pointing into the line.
+struct RecordFields {
+    const char* nick;
+    const char* address;
+    const char* channel;
+    const char* type;
+    const char* text;
+    std::int32_t seenTime;
+    std::int32_t timeSpent;
+};
+
+// Parses "nick address channel type seen-time time-spent text" (cut in
+// place): the four words must be non-empty and the two numbers decimal
+// (taken modulo 2^32); the text is the rest of the line after the time
+// spent, unchanged. Returns kAdded with `*fields` set, or the first test
+// that failed (kNoNick to kBadTimeSpent).
+int ParseRecordFields(char* line, RecordFields* fields);
+
 // Parses "table nick address channel type seen-time time-spent text" (cut
 // in place) and adds or replaces the nick's record in that table, which
-// moves to the front of the registry. The text is the rest of the line
-// after the time spent, unchanged. Throws std::bad_alloc, with the table
-// unchanged, when memory runs out.
+// moves to the front of the registry. Throws std::bad_alloc, with the
+// table unchanged, when memory runs out.
 int AddRecordLine(char* line);
 
 // "table nick address channel type seen-time time-spent text" -> "+OK "

@@ -1,7 +1,8 @@
 #include "seen/seen_record.h"
 
 #include <cstring>
-#include <memory>
+#include <new>
+#include <utility>
 
 #include "text/case_map.h"
 
@@ -9,60 +10,84 @@ namespace lastspot::seen {
 
 namespace {
 
-char* CopyString(const char* text) {
-    if (text == nullptr) text = "";
-    std::size_t size = std::strlen(text) + 1;
-    char* copy = new char[size];
-    std::memcpy(copy, text, size);
-    return copy;
+// A nick as the key of a search, compared as CompareByNick would compare a
+// record holding it: lookups borrow the caller's nick and allocate nothing.
+struct NickOrder {
+    const char* nick;
+    int operator()(const SeenRecord* stored) const { return text::IrcCompare(nick, stored->nick); }
+};
+
+// The four strings, each with its terminator, in one new block.
+char* BuildPayload(const char* address, const char* channel, const char* type,
+                   const char* text) {
+    const char* parts[] = {address, channel, type, text};
+    std::size_t lengths[4];
+    std::size_t size = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (parts[i] == nullptr) parts[i] = "";
+        lengths[i] = std::strlen(parts[i]) + 1;
+        size += lengths[i];
+    }
+    char* payload = new char[size];
+    char* at = payload;
+    for (int i = 0; i < 4; ++i) {
+        std::memcpy(at, parts[i], lengths[i]);
+        at += lengths[i];
+    }
+    return payload;
 }
 
-struct RecordRelease {
-    void operator()(SeenRecord* record) const { ReleaseRecord(record); }
-};
-using OwnedRecord = std::unique_ptr<SeenRecord, RecordRelease>;
-
-// A probe: a record on the stack whose nick borrows the caller's string.
-class NickProbe {
-public:
-    explicit NickProbe(const char* nick) { record_.nick = const_cast<char*>(nick); }
-    ~NickProbe() { DetachRecord(&record_); }
-    NickProbe(const NickProbe&) = delete;
-    NickProbe& operator=(const NickProbe&) = delete;
-    const SeenRecord* get() const { return &record_; }
-
-private:
-    SeenRecord record_;
-};
+// The held record takes the nick (same length: equal nicks under the case
+// rules are equal byte for byte up to letter case), the payload and the
+// numbers of `fresh`, which leaves with the held record's old payload.
+void MoveValues(SeenRecord* held, SeenRecord* fresh) {
+    std::memcpy(held->nick, fresh->nick, std::strlen(fresh->nick));
+    std::swap(held->payload, fresh->payload);
+    held->seenTime = fresh->seenTime;
+    held->timeSpent = fresh->timeSpent;
+}
 
 }  // namespace
+
+RecordTexts TextsOf(const SeenRecord& record) {
+    RecordTexts texts;
+    texts.address = record.payload;
+    texts.channel = texts.address + std::strlen(texts.address) + 1;
+    texts.type = texts.channel + std::strlen(texts.channel) + 1;
+    texts.text = texts.type + std::strlen(texts.type) + 1;
+    return texts;
+}
+
+const char* ChannelOf(const SeenRecord& record) {
+    return record.payload + std::strlen(record.payload) + 1;
+}
 
 SeenRecord* BuildRecord(const char* nick, const char* address, const char* channel,
                         const char* type, std::int32_t timeSpent, const char* text,
                         std::int32_t seenTime) {
-    OwnedRecord record(new SeenRecord);
-    record->nick = CopyString(nick);
-    record->address = CopyString(address);
-    record->channel = CopyString(channel);
-    record->type = CopyString(type);
-    record->text = CopyString(text);
+    if (nick == nullptr) nick = "";
+    std::size_t nickSize = std::strlen(nick) + 1;
+    void* block = ::operator new(offsetof(SeenRecord, nick) + nickSize);
+    char* payload;
+    try {
+        payload = BuildPayload(address, channel, type, text);
+    } catch (...) {
+        ::operator delete(block);
+        throw;
+    }
+    auto* record = new (block) SeenRecord;
+    record->node = {};
     record->seenTime = seenTime;
     record->timeSpent = timeSpent;
-    return record.release();
-}
-
-void DetachRecord(SeenRecord* record) {
-    record->nick = record->address = record->channel = record->type = record->text = nullptr;
+    record->payload = payload;
+    std::memcpy(record->nick, nick, nickSize);
+    return record;
 }
 
 void ReleaseRecord(SeenRecord* record) {
     if (record == nullptr) return;
-    delete[] record->nick;
-    delete[] record->address;
-    delete[] record->channel;
-    delete[] record->type;
-    delete[] record->text;
-    delete record;
+    delete[] record->payload;
+    ::operator delete(record);
 }
 
 int CompareByNick(const SeenRecord* probe, const SeenRecord* stored) {
@@ -79,30 +104,36 @@ int CompareBySeenTime(const SeenRecord* probe, const SeenRecord* stored) {
 SeenRecord* AddOrReplace(SeenIndex* index, const char* nick, const char* address,
                          const char* channel, const char* type, std::int32_t timeSpent,
                          const char* text, std::int32_t seenTime) {
-    OwnedRecord fresh(BuildRecord(nick, address, channel, type, timeSpent, text, seenTime));
-    SeenRecord* held = index->Insert(fresh.get());
-    if (held == fresh.get()) return fresh.release();
-    // The index already holds this key: the held record takes the new
-    // strings and numbers where it stands, and the spare one leaves with
-    // the old strings.
-    std::swap(held->nick, fresh->nick);
-    std::swap(held->address, fresh->address);
-    std::swap(held->channel, fresh->channel);
-    std::swap(held->type, fresh->type);
-    std::swap(held->text, fresh->text);
+    SeenRecord* built = nullptr;
+    SeenRecord* held = index->FindOrInsert(NickOrder{nick}, [&]() {
+        return built = BuildRecord(nick, address, channel, type, timeSpent, text, seenTime);
+    });
+    if (held == built) return held;
+    // The index already holds this nick. The new payload is built before
+    // anything of the held record changes, so running out of memory leaves
+    // it whole.
+    char* payload = BuildPayload(address, channel, type, text);
+    std::memcpy(held->nick, nick, std::strlen(nick));
+    std::swap(held->payload, payload);
+    delete[] payload;
     held->seenTime = seenTime;
     held->timeSpent = timeSpent;
     return held;
 }
 
+void AddOrReplaceWith(SeenIndex* index, SeenRecord* fresh) {
+    SeenRecord* held = index->FindOrInsert(NickOrder{fresh->nick}, [fresh]() { return fresh; });
+    if (held == fresh) return;
+    MoveValues(held, fresh);
+    ReleaseRecord(fresh);
+}
+
 SeenRecord* FindByNick(SeenIndex* index, const char* nick) {
-    NickProbe probe(nick);
-    return index->Find(probe.get());
+    return index->FindBy(NickOrder{nick});
 }
 
 bool RemoveByNick(SeenIndex* index, const char* nick) {
-    NickProbe probe(nick);
-    SeenRecord* removed = index->Remove(probe.get());
+    SeenRecord* removed = index->RemoveBy(NickOrder{nick});
     ReleaseRecord(removed);
     return removed != nullptr;
 }

@@ -2,38 +2,51 @@
 // records, their two orders and the record operations every command uses.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "index/avl_index.h"
 
 namespace lastspot::seen {
 
-// One nick's record. A stored record owns its five strings (separate
-// allocations, never shared; an absent string is held as ""), and is owned
-// by the index that holds it. A probe record instead borrows its strings for
-// one operation and is detached before it goes out of scope.
+// One nick's record, and at the same time its node in the table's index.
+// A record is two blocks: this one, which ends with the nick (so a search
+// reads the links, the times and the nick from one block, and for nicks up
+// to about two dozen characters from one cache line), and its payload, the
+// four other strings back to back: "address\0channel\0type\0text\0". An
+// absent string is held as "". A stored record is owned by the index that
+// holds it; it owns its payload.
 struct SeenRecord {
-    char* nick = nullptr;  // the key
-    char* address = nullptr;
-    char* channel = nullptr;
-    char* type = nullptr;     // the kind of event, as the script names it
-    char* text = nullptr;     // free text; may be empty, may hold spaces
-    std::int32_t seenTime = 0;   // larger is more recent
-    std::int32_t timeSpent = 0;
+    index::AvlNode node;        // links in the table's index
+    std::int32_t seenTime;      // larger is more recent
+    std::int32_t timeSpent;
+    char* payload;              // address, channel, type and text
+    char nick[];                // the key; the block ends with its terminator
 };
 
+// The payload's four strings.
+struct RecordTexts {
+    const char* address;
+    const char* channel;
+    const char* type;
+    const char* text;  // free text; may be empty, may hold spaces
+};
+
+// Finds the four strings in the record's payload.
+RecordTexts TextsOf(const SeenRecord& record);
+
+inline const char* AddressOf(const SeenRecord& record) { return record.payload; }
+const char* ChannelOf(const SeenRecord& record);
+
 // A new record holding copies of the strings (nullptr counts as "") and the
-// two numbers. Note the argument order: time spent before the text, seen
-// time last. Throws std::bad_alloc, leaking nothing, when memory runs out.
+// two numbers, not yet in any index. Note the argument order: time spent
+// before the text, seen time last. Throws std::bad_alloc, leaking nothing,
+// when memory runs out.
 SeenRecord* BuildRecord(const char* nick, const char* address, const char* channel,
                         const char* type, std::int32_t timeSpent, const char* text,
                         std::int32_t seenTime);
 
-// Sets the five string fields to nullptr without releasing anything: how a
-// probe gives back what it borrowed.
-void DetachRecord(SeenRecord* record);
-
-// Releases the record's strings and then the record. nullptr is ignored.
+// Releases the record's payload and then the record. nullptr is ignored.
 void ReleaseRecord(SeenRecord* record);
 
 // The item release the index uses for its records.
@@ -54,14 +67,19 @@ public:
     ~SeenIndex() override = default;
 };
 
-// Stores a record of these values in `index`, or, when the index holds one
-// with the same key under its current order, gives that record all the new
-// values (its nick's letter case included) where it stands. Returns the
-// record the index holds afterwards. Throws std::bad_alloc before touching
-// the index when memory runs out.
+// Stores a record of these values in `index` (in nick order), or, when the
+// index holds the nick already, gives that record all the new values (its
+// nick's letter case included) where it stands. Returns the record the
+// index holds afterwards. Throws std::bad_alloc, with the index and every
+// record as they were, when memory runs out.
 SeenRecord* AddOrReplace(SeenIndex* index, const char* nick, const char* address,
                          const char* channel, const char* type, std::int32_t timeSpent,
                          const char* text, std::int32_t seenTime);
+
+// Stores the ready record `fresh` in `index` (in nick order), or, when the
+// index holds its nick already, moves its values into the held record and
+// releases it. Allocates nothing.
+void AddOrReplaceWith(SeenIndex* index, SeenRecord* fresh);
 
 // The record whose nick equals `nick` under the IRC case rules, still owned
 // by the index, or nullptr. The index must be in nick order.

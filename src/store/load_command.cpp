@@ -1,9 +1,11 @@
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
 #include "platform/platform.h"
+#include "index/avl_index.h"
 #include "seen/record_commands.h"
 #include "seen/table_registry.h"
 #include "store/seen_file.h"
@@ -16,33 +18,36 @@ namespace {
 
 constexpr std::uint32_t kBlockSize = 4096;
 
-// Puts a fresh index in the table's place for the length of a load, so the
-// record lines go into it through the ordinary add-line parser. Unless the
-// load is committed, the table gets its own index back and the fresh one
-// is released with whatever it took in.
-class IndexSwap {
+// The records of a file, gathered into a new index. A file the library
+// saved is in nick order, so records arrive as an ascending run that
+// becomes a balanced tree in one step at the end. A record that does not
+// sort after the run's last (a file edited by hand or written elsewhere)
+// goes to a second index instead, by ordinary insertion; it always came
+// later in the file than any run record of the same nick, so at the end it
+// replaces that record, as a second add of the nick would have.
+class RecordGatherer {
 public:
-    explicit IndexSwap(seen::TableEntry* table)
-        : table_(table), fresh_(new seen::SeenIndex), old_(table->index) {
-        table_->index = fresh_.get();
+    void Add(seen::SeenRecord* record) {
+        const seen::SeenRecord* last = run_.Last();
+        if (last == nullptr || seen::CompareByNick(record, last) > 0) {
+            run_.Append(record);
+        } else {
+            seen::AddOrReplaceWith(&late_, record);
+        }
     }
-    ~IndexSwap() {
-        if (old_ != nullptr) table_->index = old_;
-    }
-    IndexSwap(const IndexSwap&) = delete;
-    IndexSwap& operator=(const IndexSwap&) = delete;
 
-    // The fresh index stays; the table's former records are released.
-    void Commit() {
-        table_->index = fresh_.release();  // the table owns it now
-        delete old_;
-        old_ = nullptr;
+    // The index of every record gathered; the gatherer is left empty.
+    std::unique_ptr<seen::SeenIndex> Finish() {
+        auto index = std::make_unique<seen::SeenIndex>();
+        index->Adopt(&run_);
+        seen::SeenIndex* target = index.get();
+        late_.Drain([target](seen::SeenRecord* record) { seen::AddOrReplaceWith(target, record); });
+        return index;
     }
 
 private:
-    seen::TableEntry* table_;
-    std::unique_ptr<seen::SeenIndex> fresh_;
-    seen::SeenIndex* old_;
+    index::SortedRun<seen::SeenRecord> run_;  // ascending by nick
+    seen::SeenIndex late_;                    // the records out of that order
 };
 
 // Assembles lines from the file's blocks by the reading rules: LF ends a
@@ -53,7 +58,7 @@ public:
     // Examines one block's bytes up to its first zero byte (the end of the
     // bytes read, or a NUL in the file, which hides the rest of the block),
     // calling `onLine` with each line that ends. Stops early, returning
-    // false, when `onLine` does.
+    // false, when `onLine` does. `onLine` may cut the line in place.
     template <typename OnLine>
     bool Feed(const char* block, OnLine onLine) {
         for (const char* p = block; *p != '\0'; ++p) {
@@ -92,27 +97,23 @@ void SeenLoad(char* buffer) {
 
     SeenFile file;
     if (!OpenSeenFile(cursor, FileMode::Read, buffer, &file)) return;
-    IndexSwap swap(table);
 
-    // A record line goes to the add-line parser joined to the command's
-    // table name, whatever the file's header says, so a file saved from one
-    // table loads into any other. The join is never cut short.
-    const std::size_t nameLength = std::strlen(tableName);
-    std::unique_ptr<char[]> joined(new char[nameLength + 1 + kMaxLineLength + 1]);
-    std::memcpy(joined.get(), tableName, nameLength);
-
+    // Every record line goes into the command's table, whatever the file's
+    // header says, so a file saved from one table loads into any other.
+    RecordGatherer gathered;
     int accepted = 0;
     bool headerRead = false, badHeader = false;
-    auto onLine = [&](const char* line) {
+    auto onLine = [&](char* line) {
         if (!headerRead) {
             headerRead = true;
             badHeader = ComparePrefix(line, kHeaderPrefix) != 0;
             return !badHeader;
         }
-        if (line[0] == '!' && line[1] == ' ') {
-            joined[nameLength] = ' ';  // the parser cut the last join here
-            std::strcpy(joined.get() + nameLength + 1, line + 2);
-            if (seen::AddRecordLine(joined.get()) == seen::kAdded) ++accepted;
+        seen::RecordFields f;
+        if (line[0] == '!' && line[1] == ' ' && seen::ParseRecordFields(line + 2, &f) == seen::kAdded) {
+            gathered.Add(seen::BuildRecord(f.nick, f.address, f.channel, f.type, f.timeSpent,
+                                           f.text, f.seenTime));
+            ++accepted;
         }
         return true;
     };
@@ -137,7 +138,8 @@ void SeenLoad(char* buffer) {
     }
     if (badHeader) return protocol::ReplyError(buffer, protocol::ErrorCode::OptFile);
 
-    swap.Commit();
+    // The old records go only once the new ones are in place.
+    delete std::exchange(table->index, gathered.Finish().release());
     platform::FormatBounded(buffer, "+OK %d", accepted);
 }
 

@@ -25,13 +25,17 @@ void SeenSave(char* buffer) {
     std::size_t length = static_cast<std::size_t>(platform::FormatBounded(line, kHeaderFormat, tableName));
     writer.WriteFileLine(line, length);
 
+    // Each line is formed straight into the writer's buffer.
+    static_assert(kMaxLineLength + 1 <= LineWriter::kLineRoom);
     int written = 0;
     seen::SeenIndex* index = table->index;
     index->ResetCursor();
     while (const seen::SeenRecord* record = index->NextItem()) {
-        length = FormRecordLine(*record, line);
+        char* space = writer.LineSpace();
+        if (space == nullptr) break;  // a write failed
+        length = FormRecordLine(*record, space);
         if (length == 0) continue;  // would not load back as itself
-        if (!writer.WriteFileLine(line, length)) break;
+        writer.EndLine(length);
         ++written;
     }
     if (!writer.Finish()) return protocol::ReplyError(buffer, protocol::ErrorCode::Write);

@@ -29,7 +29,7 @@ inline constexpr std::size_t kMaxLineLength = 895;
 int ComparePrefix(const char* line, const char* prefix);
 
 // Forms the record's line, without its line end, into `out` (which holds
-// platform::kFormatLimit characters) and returns its length; or returns 0 when
+// kMaxLineLength + 1 characters) and returns its length; or returns 0 when
 // the record cannot be written so that it loads back as itself: a field
 // holds CR or LF, or the line would exceed kMaxLineLength characters even
 // with an empty text. A text that makes the line too long is shortened so

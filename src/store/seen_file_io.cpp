@@ -69,6 +69,18 @@ bool LineWriter::WriteFileLine(const char* line, std::size_t length) {
     return !failed_;
 }
 
+char* LineWriter::LineSpace() {
+    if (used_ + kLineRoom + 2 > kCapacity && !Flush()) return nullptr;
+    return failed_ ? nullptr : buffer_.get() + used_;
+}
+
+void LineWriter::EndLine(std::size_t length) {
+    assert(length <= kLineRoom);
+    buffer_[used_ + length] = '\r';
+    buffer_[used_ + length + 1] = '\n';
+    used_ += length + 2;
+}
+
 bool LineWriter::Finish() { return Flush(); }
 
 bool CommitSeenFile(SeenFile* file, const char* target, char* buffer) {

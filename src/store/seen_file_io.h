@@ -60,6 +60,12 @@ public:
     // once any write has failed.
     bool WriteFileLine(const char* line, std::size_t length);
 
+    // Room for a line of up to kLineRoom characters, formed in place and
+    // then ended with EndLine; nullptr once any write has failed.
+    static constexpr std::size_t kLineRoom = 1024;
+    char* LineSpace();
+    void EndLine(std::size_t length);
+
     // Writes what is still buffered; false when this or any earlier write
     // failed.
     bool Finish();

@@ -12,6 +12,8 @@ namespace {
 
 // Items for the tests: numbers whose releases are counted.
 struct Number {
+    explicit Number(int v) : value(v) {}
+    AvlNode node{};
     int value;
 };
 
@@ -258,6 +260,85 @@ TEST(AvlIndex, OrderedAndZigZagInsertionsStayBalanced) {
         }
         ExpectValid(index);
     }
+}
+
+TEST(AvlIndex, AdoptBuildsABalancedTreeFromARunOfAnyLength) {
+    for (int n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17, 100, 1000, 4097}) {
+        SortedRun<Number> run;
+        for (int i = 0; i < n; ++i) run.Append(new Number{i * 2});
+        Index index(Ascending);
+        index.Adopt(&run);
+        EXPECT_EQ(run.Count(), 0);
+        ExpectValid(index);
+        ASSERT_EQ(index.Count(), n);
+        std::vector<int> expected;
+        for (int i = 0; i < n; ++i) expected.push_back(i * 2);
+        EXPECT_EQ(Walk(index), expected) << n;
+        // The built tree takes ordinary insertions and removals afterwards.
+        for (int i = 0; i < n; i += 3) index.Insert(new Number{i * 2 + 1});
+        for (int i = 0; i < n; i += 5) {
+            Number probe{i * 2};
+            delete index.Remove(&probe);
+        }
+        ExpectValid(index);
+    }
+    releases = 0;
+    {
+        SortedRun<Number> abandoned;  // never adopted: the run releases its items
+        for (int i = 0; i < 10; ++i) abandoned.Append(new Number{i});
+    }
+    EXPECT_EQ(releases, 10);
+}
+
+TEST(AvlIndex, RemoveWhereKeepsTheSurvivorsWhetherFewOrManyGo) {
+    std::mt19937 random(9);
+    // Shares from none to all, so both the one-by-one removals and the
+    // rebuild of the survivors run, on trees of several shapes.
+    for (int n : {1, 10, 300, 5000}) {
+        for (int share : {0, 1, 50, 99, 100}) {
+            Index index(Ascending);
+            std::set<int> model;
+            for (int i = 0; i < n; ++i) {
+                int v = static_cast<int>(random() % (n * 4));
+                if (model.insert(v).second) index.Insert(new Number{v});
+            }
+            std::set<int> doomed;
+            for (int v : model) {
+                if (static_cast<int>(random() % 100) < share) doomed.insert(v);
+            }
+            std::vector<int> asked;
+            releases = 0;
+            int removed = index.RemoveWhere([&](const Number* number) {
+                asked.push_back(number->value);
+                return doomed.count(number->value) == 1;
+            });
+            EXPECT_EQ(asked, std::vector<int>(model.begin(), model.end())) << "each item once, in order";
+            EXPECT_EQ(removed, static_cast<int>(doomed.size()));
+            EXPECT_EQ(releases, removed);
+            std::vector<int> survivors;
+            for (int v : model) {
+                if (doomed.count(v) == 0) survivors.push_back(v);
+            }
+            ExpectValid(index);
+            EXPECT_EQ(Walk(index), survivors) << n << " " << share;
+            Number probe{survivors.empty() ? -1 : survivors.front()};
+            EXPECT_EQ(index.Find(&probe) != nullptr, !survivors.empty());
+        }
+    }
+}
+
+TEST(AvlIndex, DrainHandsOverEveryItemAndLeavesTheIndexEmpty) {
+    Index from(Ascending), to(Descending);
+    for (int i = 0; i < 500; ++i) from.Insert(new Number{i * 7 % 500});
+    releases = 0;
+    from.Drain([&to](Number* number) { to.Insert(number); });
+    EXPECT_EQ(releases, 0);
+    EXPECT_EQ(from.Count(), 0);
+    EXPECT_EQ(Walk(from), std::vector<int>{});
+    ExpectValid(to);
+    std::vector<int> walked = Walk(to);
+    ASSERT_EQ(walked.size(), 500u);
+    EXPECT_TRUE(std::is_sorted(walked.rbegin(), walked.rend()));
 }
 
 }  // namespace

@@ -75,6 +75,12 @@ OwnedRecord Seen(const char* nick, std::int32_t seenTime) {
     return OwnedRecord(BuildRecord(nick, "user@host", "#chan", "join", 0, "", seenTime));
 }
 
+// The record's address, channel, type and text.
+std::vector<const char*> FourTexts(const SeenRecord& record) {
+    RecordTexts texts = TextsOf(record);
+    return {texts.address, texts.channel, texts.type, texts.text};
+}
+
 int Sign(int value) { return (value > 0) - (value < 0); }
 
 void ExpectValid(const SeenIndex& index) {
@@ -183,10 +189,10 @@ TEST(SeenRecordAdd, ReplaceKeepsCountAndTakesNewNickCase) {
     SeenRecord* held = FindByNick(&index, "bob");
     ASSERT_EQ(held, first);
     EXPECT_STREQ(held->nick, "BOB");
-    EXPECT_STREQ(held->address, "bob@new");
-    EXPECT_STREQ(held->channel, "#New");
-    EXPECT_STREQ(held->type, "quit");
-    EXPECT_STREQ(held->text, "bye  now ");
+    EXPECT_STREQ(TextsOf(*held).address, "bob@new");
+    EXPECT_STREQ(TextsOf(*held).channel, "#New");
+    EXPECT_STREQ(TextsOf(*held).type, "quit");
+    EXPECT_STREQ(TextsOf(*held).text, "bye  now ");
     EXPECT_EQ(held->seenTime, 200);
     EXPECT_EQ(held->timeSpent, 77);
     EXPECT_EQ(NicksInOrder(index), (std::vector<std::string>{"BOB", "carol"}));
@@ -198,7 +204,7 @@ TEST(SeenRecordAdd, ReplaceKeepsCountAndTakesNewNickCase) {
     SeenRecord* bracket = FindByNick(&index, "a{b");
     ASSERT_NE(bracket, nullptr);
     EXPECT_STREQ(bracket->nick, "A{B");
-    EXPECT_STREQ(bracket->address, "x2@y");
+    EXPECT_STREQ(TextsOf(*bracket).address, "x2@y");
     EXPECT_EQ(bracket->seenTime, 2);
     ExpectValid(index);
 }
@@ -206,21 +212,21 @@ TEST(SeenRecordAdd, ReplaceKeepsCountAndTakesNewNickCase) {
 TEST(SeenRecordAdd, AbsentAndEmptyStringsAreHeldAsEmptyStrings) {
     SeenIndex index;
     SeenRecord* record = AddOrReplace(&index, "nick", nullptr, nullptr, nullptr, 4, nullptr, 9);
-    for (const char* field : {record->address, record->channel, record->type, record->text}) {
+    for (const char* field : FourTexts(*record)) {
         ASSERT_NE(field, nullptr);
         EXPECT_STREQ(field, "");
     }
     // A replace with absent strings empties the fields the record had.
     AddOrReplace(&index, "other", "a", "b", "c", 0, "text", 1);
     SeenRecord* other = AddOrReplace(&index, "OTHER", nullptr, "", nullptr, 0, "", 1);
-    for (const char* field : {other->address, other->channel, other->type, other->text}) {
+    for (const char* field : FourTexts(*other)) {
         ASSERT_NE(field, nullptr);
         EXPECT_STREQ(field, "");
     }
 
     OwnedRecord built(BuildRecord(nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0));
-    for (const char* field :
-         {built->nick, built->address, built->channel, built->type, built->text}) {
+    EXPECT_STREQ(built->nick, "");
+    for (const char* field : FourTexts(*built)) {
         ASSERT_NE(field, nullptr);
         EXPECT_STREQ(field, "");
     }
@@ -234,7 +240,8 @@ TEST(SeenRecordAdd, RecordsKeepTheirOwnCopiesOfEveryString) {
     char text[] = "some text";
     OwnedRecord built(BuildRecord(nick, address, channel, type, 1, text, 2));
     const char* given[] = {nick, address, channel, type, text};
-    const char* held[] = {built->nick, built->address, built->channel, built->type, built->text};
+    RecordTexts texts = TextsOf(*built);
+    const char* held[] = {built->nick, texts.address, texts.channel, texts.type, texts.text};
     for (int i = 0; i < 5; ++i) {
         EXPECT_STREQ(held[i], given[i]);
         for (int j = 0; j < 5; ++j) EXPECT_NE(static_cast<const void*>(held[i]), given[j]) << i;
@@ -242,25 +249,10 @@ TEST(SeenRecordAdd, RecordsKeepTheirOwnCopiesOfEveryString) {
     }
     for (char* s : {nick, address, channel, type, text}) std::memset(s, 'X', std::strlen(s));
     EXPECT_STREQ(built->nick, "Dave");
-    EXPECT_STREQ(built->address, "dave@host");
-    EXPECT_STREQ(built->channel, "#chan");
-    EXPECT_STREQ(built->type, "join");
-    EXPECT_STREQ(built->text, "some text");
-}
-
-TEST(SeenRecordAdd, UnderTheSeenTimeOrderTimeAndNickTogetherAreTheKey) {
-    // The sorted listing's temporary index: records switch to this order
-    // while the index is empty, and the same nick at two times is two keys.
-    SeenIndex byRecency;
-    byRecency.Reorder(CompareBySeenTime);
-    AddOrReplace(&byRecency, "bob", nullptr, nullptr, nullptr, 0, nullptr, 100);
-    AddOrReplace(&byRecency, "alice", nullptr, nullptr, nullptr, 0, nullptr, 300);
-    AddOrReplace(&byRecency, "carol", nullptr, nullptr, nullptr, 0, nullptr, 300);
-    AddOrReplace(&byRecency, "BOB", nullptr, nullptr, nullptr, 0, nullptr, 2147483647);
-    AddOrReplace(&byRecency, "Carol", nullptr, nullptr, nullptr, 0, nullptr, 300);
-    EXPECT_EQ(byRecency.Count(), 4);
-    EXPECT_EQ(NicksInOrder(byRecency), (std::vector<std::string>{"BOB", "alice", "Carol", "bob"}));
-    ExpectValid(byRecency);
+    EXPECT_STREQ(TextsOf(*built).address, "dave@host");
+    EXPECT_STREQ(TextsOf(*built).channel, "#chan");
+    EXPECT_STREQ(TextsOf(*built).type, "join");
+    EXPECT_STREQ(TextsOf(*built).text, "some text");
 }
 
 // ---------------------------------------------------------------------------

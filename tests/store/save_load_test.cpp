@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -173,21 +175,69 @@ TEST_F(SaveLoad, WhatIsSavedLoadsBackAsTheSameRecords) {
         while (const seen::SeenRecord* a = original->NextItem()) {
             const seen::SeenRecord* b = copy->NextItem();
             ASSERT_NE(b, nullptr);
+            seen::RecordTexts at = seen::TextsOf(*a), bt = seen::TextsOf(*b);
             EXPECT_STREQ(b->nick, a->nick);
-            EXPECT_STREQ(b->address, a->address);
-            EXPECT_STREQ(b->channel, a->channel);
-            EXPECT_STREQ(b->type, a->type);
+            EXPECT_STREQ(bt.address, at.address);
+            EXPECT_STREQ(bt.channel, at.channel);
+            EXPECT_STREQ(bt.type, at.type);
             EXPECT_EQ(b->seenTime, a->seenTime);
             EXPECT_EQ(b->timeSpent, a->timeSpent);
             // A text is shortened only as far as the line limit demands.
             char line[platform::kFormatLimit];
             std::size_t length = FormRecordLine(*a, line);
-            std::string expected = std::string(line, length).substr(length - std::strlen(b->text));
-            EXPECT_EQ(std::string(b->text), expected);
-            EXPECT_EQ(std::string(a->text).rfind(b->text, 0), 0u);
+            std::string expected = std::string(line, length).substr(length - std::strlen(bt.text));
+            EXPECT_EQ(std::string(bt.text), expected);
+            EXPECT_EQ(std::string(at.text).rfind(bt.text, 0), 0u);
             if (length < kMaxLineLength) {
-                EXPECT_STREQ(b->text, a->text);
+                EXPECT_STREQ(bt.text, at.text);
             }
+        }
+    }
+}
+
+TEST_F(SaveLoad, LinesOutOfNickOrderOrRepeatingANickLoadAsSuccessiveAddsWould) {
+    // Runs broken by lower nicks, nicks repeated in other letter cases both
+    // inside and after the ordered run, and a repeat of an out-of-order
+    // nick: whatever the order, the last line of a nick decides its record.
+    std::mt19937 random(21);
+    const char* const nicks[] = {"a", "B", "c[", "C{", "d", "e", "F", "g", "h|", "H\\", "zz"};
+    for (int round = 0; round < 20; ++round) {
+        std::string file = "#ombrick SeenTable 1 -  x\r\n";
+        ASSERT_EQ(RunBody(seen::SeenClear, "u"), "+OK ");
+        int lines = 1 + static_cast<int>(random() % 40);
+        for (int i = 0; i < lines; ++i) {
+            // Mostly ascending, with jumps back and repeats.
+            std::size_t pick = random() % 4 == 0 ? random() % std::size(nicks)
+                                                 : (static_cast<std::size_t>(i) * std::size(nicks)) / lines;
+            std::string record = std::string(nicks[pick]) + " a" + std::to_string(i) + "@h #c join " +
+                                 std::to_string(random() % 50) + " " + std::to_string(i) + " text " +
+                                 std::to_string(i);
+            file += "! " + record + "\r\n";
+            ASSERT_EQ(RunBody(seen::SeenAdd, "u " + record), "+OK ");
+        }
+        const std::string path = PathOf("mixed.seen");
+        {
+            std::FILE* out = std::fopen(path.c_str(), "wb");
+            ASSERT_NE(out, nullptr);
+            std::fwrite(file.data(), 1, file.size(), out);
+            std::fclose(out);
+        }
+        ASSERT_EQ(RunBody(SeenLoad, "t " + path), "+OK " + std::to_string(lines));
+        std::string problem;
+        seen::SeenIndex* loaded = seen::FindTable("t")->index;
+        seen::SeenIndex* added = seen::FindTable("u")->index;
+        ASSERT_TRUE(loaded->Verify(&problem)) << problem;
+        ASSERT_EQ(loaded->Count(), added->Count());
+        loaded->ResetCursor();
+        added->ResetCursor();
+        while (const seen::SeenRecord* a = added->NextItem()) {
+            const seen::SeenRecord* b = loaded->NextItem();
+            seen::RecordTexts at = seen::TextsOf(*a), bt = seen::TextsOf(*b);
+            EXPECT_STREQ(b->nick, a->nick);
+            EXPECT_STREQ(bt.address, at.address);
+            EXPECT_STREQ(bt.text, at.text);
+            EXPECT_EQ(b->seenTime, a->seenTime);
+            EXPECT_EQ(b->timeSpent, a->timeSpent);
         }
     }
 }

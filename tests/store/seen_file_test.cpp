@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -20,22 +21,19 @@ TEST(ComparePrefix, MatchesWholePrefixesExactlyAndOrdersBySignedBytes) {
     EXPECT_EQ(ComparePrefix("anything", ""), 0);
 }
 
-seen::SeenRecord Record(const char* nick, const char* address, const char* channel,
-                        const char* type, const char* text, int seen, int spent) {
-    seen::SeenRecord record;
-    record.nick = const_cast<char*>(nick);
-    record.address = const_cast<char*>(address);
-    record.channel = const_cast<char*>(channel);
-    record.type = const_cast<char*>(type);
-    record.text = const_cast<char*>(text);
-    record.seenTime = seen;
-    record.timeSpent = spent;
-    return record;
+struct RecordRelease {
+    void operator()(seen::SeenRecord* record) const { seen::ReleaseRecord(record); }
+};
+using OwnedRecord = std::unique_ptr<seen::SeenRecord, RecordRelease>;
+
+OwnedRecord Record(const char* nick, const char* address, const char* channel, const char* type,
+                   const char* text, int seen, int spent) {
+    return OwnedRecord(seen::BuildRecord(nick, address, channel, type, spent, text, seen));
 }
 
-std::string Formed(const seen::SeenRecord& record) {
+std::string Formed(const OwnedRecord& record) {
     char line[platform::kFormatLimit];
-    std::size_t length = FormRecordLine(record, line);
+    std::size_t length = FormRecordLine(*record, line);
     return length == 0 ? std::string("<left out>") : std::string(line, length);
 }
 

@@ -3,16 +3,11 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "seen/pending_nicks.h"
 #include "seen/table_registry.h"
 
 namespace lastspot::testing {
 
 bool CheckLibraryState(std::string* problem) {
-    if (seen::pendingNicks.head != nullptr) {
-        *problem = "nicks left queued for deletion";
-        return false;
-    }
     for (seen::TableEntry* table = seen::tableRegistry.head; table != nullptr; table = table->next) {
         if (!table->index->Verify(problem)) {
             *problem = std::string("table ") + table->name + ": " + *problem;
@@ -48,9 +43,10 @@ std::string DumpTables() {
         dump += std::string("[") + table->name + "]\n";
         table->index->ResetCursor();
         while (const seen::SeenRecord* r = table->index->NextItem()) {
-            dump += std::string(r->nick) + " " + r->address + " " + r->channel + " " + r->type +
+            seen::RecordTexts t = seen::TextsOf(*r);
+            dump += std::string(r->nick) + " " + t.address + " " + t.channel + " " + t.type +
                     " " + std::to_string(r->seenTime) + " " + std::to_string(r->timeSpent) + " " +
-                    r->text + "\n";
+                    t.text + "\n";
         }
     }
     return dump;

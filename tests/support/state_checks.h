@@ -7,8 +7,8 @@
 namespace lastspot::testing {
 
 // True when every table's index keeps its invariants (order, balances,
-// count), every table is in nick order again, and no nick is left queued
-// for deletion. Otherwise `*problem` says what is wrong.
+// count) and every table is in nick order again. Otherwise `*problem` says
+// what is wrong.
 bool CheckLibraryState(std::string* problem);
 
 // True when `reply` has one of the two reply forms ("+OK " and a payload,
