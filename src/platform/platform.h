@@ -35,8 +35,8 @@
 namespace lastspot::platform {
 
 // ---------------------------------------------------------------------------
-// Process heap. The queued nick copies and the paths found by the file search
-// live here; everything else comes from the general free store.
+// Process heap. The paths found by the file search live here; everything
+// else comes from the general free store.
 
 // Fetches the handle of the process's default heap. Called by the load hook;
 // the allocation functions also fetch it themselves if it was never called.
