@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -16,7 +17,10 @@ namespace lastspot::store {
 
 namespace {
 
+// The file is read in blocks of kBlockSize bytes, a NUL hiding the rest of
+// its block; kReadSize bytes (whole blocks) are fetched at a time.
 constexpr std::uint32_t kBlockSize = 4096;
+constexpr std::uint32_t kReadSize = 16 * kBlockSize;
 
 // The records of a file, gathered into a new index. A file the library
 // saved is in nick order, so records arrive as an ascending run that
@@ -55,21 +59,31 @@ private:
 // it and is lost; lines carry on from one block to the next.
 class LineReader {
 public:
-    // Examines one block's bytes up to its first zero byte (the end of the
-    // bytes read, or a NUL in the file, which hides the rest of the block),
+    // Examines `length` bytes of one block (the caller has cut the block at
+    // its first zero byte: a NUL in the file hides the rest of its block),
     // calling `onLine` with each line that ends. Stops early, returning
     // false, when `onLine` does. `onLine` may cut the line in place.
     template <typename OnLine>
-    bool Feed(const char* block, OnLine onLine) {
-        for (const char* p = block; *p != '\0'; ++p) {
-            ++examined_;
-            if (examined_ == kMaxLineLength + 1 || *p == '\n') {
-                line_[stored_] = '\0';
-                examined_ = stored_ = 0;
-                if (!onLine(line_)) return false;
-            } else if (*p != '\r') {
-                line_[stored_++] = *p;
+    bool Feed(const char* bytes, std::size_t length, OnLine onLine) {
+        const char* p = bytes;
+        const char* end = bytes + length;
+        while (p < end) {
+            // The line ends at an LF or, failing one, at the character that
+            // would be its (kMaxLineLength + 1)th.
+            std::size_t room = kMaxLineLength + 1 - examined_;
+            std::size_t span = std::min(static_cast<std::size_t>(end - p), room);
+            const auto* lineFeed = static_cast<const char*>(std::memchr(p, '\n', span));
+            if (lineFeed == nullptr && span < room) {  // the line goes on in the next bytes
+                Keep(p, span);
+                examined_ += span;
+                return true;
             }
+            std::size_t kept = lineFeed != nullptr ? static_cast<std::size_t>(lineFeed - p) : room - 1;
+            Keep(p, kept);
+            p += kept + 1;  // past the character that ended the line, which is lost
+            line_[stored_] = '\0';
+            examined_ = stored_ = 0;
+            if (!onLine(line_)) return false;
         }
         return true;
     }
@@ -82,7 +96,19 @@ public:
     }
 
 private:
-    char line_[900];
+    // Appends `length` bytes to the line, leaving out every CR.
+    void Keep(const char* p, std::size_t length) {
+        const char* end = p + length;
+        while (p < end) {
+            const auto* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
+            const char* stop = cr != nullptr ? cr : end;
+            std::memcpy(line_ + stored_, p, static_cast<std::size_t>(stop - p));
+            stored_ += static_cast<std::size_t>(stop - p);
+            p = cr != nullptr ? cr + 1 : end;
+        }
+    }
+
+    char line_[kMaxLineLength + 1];
     std::size_t examined_ = 0;  // characters of this line seen, CRs included
     std::size_t stored_ = 0;
 };
@@ -118,23 +144,28 @@ void SeenLoad(char* buffer) {
         return true;
     };
 
-    LineReader reader;
-    bool anyBytes = false;
-    char block[kBlockSize + 1];
-    for (;;) {
-        std::memset(block, 0, sizeof block);
+    auto reader = std::make_unique<LineReader>();
+    std::unique_ptr<char[]> bytes(new char[kReadSize]);
+    bool anyBytes = false, stopped = false;
+    while (!stopped) {
         std::uint32_t got = 0;
-        if (!platform::ReadFromFile(file.handle, block, kBlockSize, &got)) {
+        if (!platform::ReadFromFile(file.handle, bytes.get(), kReadSize, &got)) {
             return protocol::ReplyError(buffer, protocol::ErrorCode::Read);
         }
         anyBytes = anyBytes || got != 0;
-        if (!reader.Feed(block, onLine)) break;
-        if (got != kBlockSize) break;
+        for (std::uint32_t at = 0; at < got && !stopped; at += kBlockSize) {
+            const char* block = bytes.get() + at;
+            std::size_t length = std::min(kBlockSize, got - at);
+            const void* nul = std::memchr(block, '\0', length);
+            if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - block);
+            stopped = !reader->Feed(block, length, onLine);
+        }
+        if (got != kReadSize) break;  // the end of the file
     }
     // A file whose bytes never completed a first line is a seen file only
     // if that unfinished line is a header (an empty file loads as empty).
     if (!headerRead && anyBytes) {
-        badHeader = ComparePrefix(reader.Unfinished(), kHeaderPrefix) != 0;
+        badHeader = ComparePrefix(reader->Unfinished(), kHeaderPrefix) != 0;
     }
     if (badHeader) return protocol::ReplyError(buffer, protocol::ErrorCode::OptFile);
 

@@ -86,8 +86,8 @@ TEST_F(SaveLoad, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
 
 TEST_F(SaveLoad, FailedReadKeepsTheTableAsItWas) {
     const std::string path = PathOf("big.seen");
-    AddRecords("t", 200, 50);  // well over one 4096-byte block
-    ASSERT_EQ(RunBody(SeenSave, "t " + path), "+OK 200");
+    AddRecords("t", 3000, 50);  // more than three reads' worth
+    ASSERT_EQ(RunBody(SeenSave, "t " + path), "+OK 3000");
     AddRecords("u", 7, 5);
     for (int callsBefore : {0, 1, 2}) {
         platform::FailAfter(platform::FaultPoint::FileRead, callsBefore);
@@ -95,8 +95,8 @@ TEST_F(SaveLoad, FailedReadKeepsTheTableAsItWas) {
         EXPECT_EQ(RunBody(seen::SeenCount, "u"), "+OK 7");
         EXPECT_EQ(RunBody(seen::SeenGet, "u nick3"), "+OK nick3 a@b #c join 3 1 xxxxx");
     }
-    EXPECT_EQ(RunBody(SeenLoad, "u " + path), "+OK 200");
-    EXPECT_EQ(RunBody(seen::SeenCount, "u"), "+OK 200");
+    EXPECT_EQ(RunBody(SeenLoad, "u " + path), "+OK 3000");
+    EXPECT_EQ(RunBody(seen::SeenCount, "u"), "+OK 3000");
 }
 
 TEST_F(SaveLoad, AFileHeldByAnotherProgramIsNeitherReplacedNorRead) {
