@@ -1,6 +1,7 @@
 #include "host/lifecycle.h"
 
 #include "platform/platform.h"
+#include "version.h"
 #include "seen/pending_nicks.h"
 #include "seen/table_registry.h"
 
@@ -20,7 +21,8 @@ int Unload(int reason) {
 
 void DllInfo(char* buffer) {
     platform::FormatBounded(buffer, "+OK %s",
-                            "lastspot 30130 by the lastspot authors - https://lastspot.example.org");
+                            "lastspot " LASTSPOT_BANNER_NUMBER
+                            " by the lastspot authors - https://lastspot.example.org");
 }
 
 }  // namespace lastspot::host
