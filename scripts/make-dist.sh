@@ -34,7 +34,9 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
         exit 1
     }
 fi
-export TZ=UTC LC_ALL=C
+# objcopy writes the current time into the PE header of what it strips
+# unless SOURCE_DATE_EPOCH is set; zip stores local times.
+export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
 
 # The objcopy that matches a build's target, as CMake found it.
 objcopy_of() {
