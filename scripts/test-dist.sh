@@ -54,7 +54,7 @@ else
     fi
     listed=$(awk '{print $2}' "$dist/SHA256SUMS" | sort)
     wanted=$(printf '%s\n' "$windows_zip" "$linux_tar" "$debug_zip" | sort)
-    [ "$listed" = "$wanted" ] || fail "SHA256SUMS lists $(echo $listed), not the three archives"
+    [ "$listed" = "$wanted" ] || fail "SHA256SUMS lists $(paste -sd " " <<<"$listed"), not the three archives"
 fi
 
 # --- 2. Unpacking and contents ------------------------------------------------
@@ -74,7 +74,7 @@ check_contents() {
     actual=$(cd "$folder" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
     expected=$(printf '%s\n' "$@" | LC_ALL=C sort)
     if [ "$actual" = "$expected" ]; then
-        pass "$archive holds $(echo $expected)"
+        pass "$archive holds $(paste -sd " " <<<"$expected")"
     else
         fail "$archive holds other files than expected"
         diff <(echo "$expected") <(echo "$actual") | sed 's/^/    /' >&2
