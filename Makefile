@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 
 configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 
-.PHONY: all build demo test windows test-windows dist test-sanitize test-valgrind \
+.PHONY: all build demo test windows test-windows dist test-dist test-sanitize test-valgrind \
         test-scale bench fuzz fuzz-smoke clean
 
 all: build
@@ -32,13 +32,24 @@ test-windows: windows
 	scripts/run-windows-tests.sh win64 build-win64
 	scripts/run-windows-tests.sh win32 build-win32
 
-dist: windows build
-	rm -rf dist && mkdir -p dist/x64 dist/linux
-	cp build-win32/bin/lastspot.dll build-win32/bin/lastspot-host.exe dist/
-	cp build-win64/bin/lastspot.dll build-win64/bin/lastspot-host.exe dist/x64/
-	cp build/bin/liblastspot.so build/bin/lastspot-host dist/linux/
-	cp README.md dist/
-	@echo "dist/: lastspot.dll (32-bit), x64/lastspot.dll, linux/liblastspot.so, the host programs, README.md"
+# --- Release archives --------------------------------------------------------
+# Release builds of the three platforms (no tests), stripped and packed by
+# scripts/make-dist.sh into dist/. Two runs from one commit give the same
+# bytes: the archive times come from the commit (SOURCE_DATE_EPOCH).
+DIST_CONFIG = -DCMAKE_BUILD_TYPE=Release -DLASTSPOT_TESTS=OFF -DLASTSPOT_DIST=ON
+dist: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
+dist:
+	cmake -S . -B build-dist-linux $(DIST_CONFIG) >/dev/null
+	cmake -S . -B build-dist-win32 $(DIST_CONFIG) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	cmake -S . -B build-dist-win64 $(DIST_CONFIG) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+	cmake --build build-dist-linux -j$(JOBS)
+	cmake --build build-dist-win32 -j$(JOBS)
+	cmake --build build-dist-win64 -j$(JOBS)
+	scripts/make-dist.sh dist build-dist-win32 build-dist-win64 build-dist-linux
+
+# Unpacks dist/ as a user would and checks what they get; see scripts/test-dist.sh.
+test-dist:
+	scripts/test-dist.sh dist
 
 # --- Hardening ---------------------------------------------------------------
 # Everything built with AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -70,7 +81,7 @@ test-scale: build
 	build/bin/scale_check 10000000
 
 clean:
-	rm -rf build build-win32 build-win64 build-asan build-bench build-fuzz dist
+	rm -rf build build-win32 build-win64 build-asan build-bench build-fuzz build-dist-* dist
 
 # --- Benchmarks (Release build, each beside its baseline) -------------------
 bench:

@@ -8,7 +8,8 @@
 # Every build: the library exports exactly the listed names, undecorated,
 # and nothing else. Windows builds: the DLL imports only system DLLs.
 # 32-bit Windows: each export is the stdcall function that pops exactly the
-# listed number of argument bytes (every "ret" in it is "ret $N").
+# listed number of argument bytes (every "ret" in it is "ret $N"; in a
+# stripped DLL, the first "ret" from its export address).
 set -euo pipefail
 
 kind=$1 library=$2 list=$3
@@ -47,13 +48,40 @@ fi
 
 if [ "$kind" = win32 ]; then
     disassembly=$(i686-w64-mingw32-objdump -d --no-show-raw-insn "$library")
+    # A stripped DLL (as released) has no symbols: each export is then read
+    # from its address in the export table up to its first ret.
+    stripped=$(grep -q '<_[A-Za-z]*@[0-9]*>:' <<<"$disassembly" || echo yes)
+    if [ -n "$stripped" ]; then
+        image_base=$(awk '$1 == "ImageBase" {print $2}' <<<"$headers")
+        # "[   2] +base[   3] 15b0 Export RVA" and "[   2] SeenAdd": index, address, name.
+        addresses=$(printf '%s\n' "$headers" |
+            awk '/^Export Address Table -- Ordinal Base/ {on = 1; next} on && NF == 0 {on = 0}
+                 on {gsub(/[][]/, " "); print $1, $4}')
+        indexes=$(printf '%s\n' "$headers" |
+            awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && NF == 0 {on = 0}
+                 on {gsub(/[][]/, " "); print $2, $1}')
+    fi
     while read -r name bytes; do
         hex=$(printf '0x%x' "$bytes")
-        # The function's instructions: from its label to the next blank line.
-        body=$(awk -v label="<_${name}@${bytes}>:" \
-            'index($0, label) {on = 1; next} on && NF == 0 {exit} on {print}' <<<"$disassembly")
+        if [ -z "$stripped" ]; then
+            # The function's instructions: from its label to the next blank line.
+            body=$(awk -v label="<_${name}@${bytes}>:" \
+                'index($0, label) {on = 1; next} on && NF == 0 {exit} on {print}' <<<"$disassembly")
+            missing="no stdcall function _${name}@${bytes} (wrong argument size?)"
+        else
+            slot=$(awk -v name="$name" '$1 == name {print $2}' <<<"$indexes")
+            rva=$(awk -v slot="$slot" '$1 == slot {print $2}' <<<"$addresses")
+            body=
+            if [ -n "$slot" ] && [ -n "$rva" ]; then
+                start=$((0x$image_base + 0x$rva))
+                body=$(i686-w64-mingw32-objdump -d --no-show-raw-insn --start-address=$start \
+                    --stop-address=$((start + 512)) "$library" |
+                    awk 'done {next} /^ *[0-9a-f]+:/ {print} /^ *[0-9a-f]+:[[:space:]]+ret/ {done = 1}')
+            fi
+            missing="no code found at its export address"
+        fi
         if [ -z "$body" ]; then
-            fail "$name: no stdcall function _${name}@${bytes} (wrong argument size?)"
+            fail "$name: $missing"
             continue
         fi
         rets=$(grep -E '[[:space:]]ret' <<<"$body" || true)

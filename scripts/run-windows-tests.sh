@@ -3,7 +3,9 @@
 #
 #   run-windows-tests.sh win32|win64 BUILD_DIR
 #
-# 1. the export contract of BUILD_DIR/bin/lastspot.dll;
+# BUILD_DIR is a build directory, whose programs are in its bin/, or a folder
+# that holds lastspot.dll and lastspot-host.exe itself (an unpacked release).
+# 1. the export contract of lastspot.dll;
 # 2. every unit test program (*_tests.exe), each judged by its exit status
 #    and the result file it writes;
 # 3. every transcript under tests/transcripts, in one run of the Windows
@@ -21,6 +23,7 @@ set -uo pipefail
 kind=$1 build=$(cd "$2" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$build/bin
+[ -d "$bin" ] || bin=$build
 export WINEDEBUG=-all
 case $kind in
 win32) export WINEPREFIX=/tmp/lastspot-wine32 WINEARCH=win32; wine=(wine); tries=2 ;;

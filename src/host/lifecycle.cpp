@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "seen/table_registry.h"
+#include "version.h"
 
 namespace lastspot::host {
 
@@ -18,7 +19,8 @@ int Unload(int reason) {
 
 void DllInfo(char* buffer) {
     platform::FormatBounded(buffer, "+OK %s",
-                            "lastspot 30130 by the lastspot authors - https://lastspot.example.org");
+                            "lastspot " LASTSPOT_BANNER_NUMBER
+                            " by the lastspot authors - https://lastspot.example.org");
 }
 
 }  // namespace lastspot::host
