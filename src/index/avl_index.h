@@ -104,7 +104,16 @@ public:
     // Returns `item` when it was stored (the index owns it from then on),
     // otherwise the stored item with the same key; then nothing changed and
     // `item` is still the caller's. Allocates nothing, so it cannot fail.
-    Item* Insert(Item* item) { return Place(&item->node, SameOrder{compare_, item}, nullptr); }
+    Item* Insert(Item* item) { return Place(&item->node, SameOrder{compare_, item}, false); }
+
+    // Stores `item`; when an item with the same key is stored, `item` takes
+    // its place in the tree (the shape stays as it is) and that item is
+    // returned, out of the index and the caller's to release. Returns
+    // nullptr when `item` was stored beside the others. Allocates nothing.
+    Item* InsertOrReplace(Item* item) {
+        Item* found = Place(&item->node, SameOrder{compare_, item}, true);
+        return found == item ? nullptr : found;
+    }
 
     // The stored item with the probe's key, or nullptr.
     Item* Find(const Item* probe) const { return FindBy(SameOrder{compare_, probe}); }
@@ -121,14 +130,6 @@ public:
     Item* FindBy(Order order) const;
     template <typename Order>
     Item* RemoveBy(Order order);
-
-    // One search for the key: returns the stored item with that key, or,
-    // when there is none, stores the item that `make()` returns (which must
-    // have that key) and returns it. When `make` throws, nothing has changed.
-    template <typename Order, typename Make>
-    Item* FindOrInsert(Order order, Make make) {
-        return Place(nullptr, order, [&make]() { return &make()->node; });
-    }
 
     // Removes and releases every item for which `doomed(item)` is true,
     // asked once per item in ascending order; returns how many went. A few
@@ -190,10 +191,11 @@ private:
     };
 
     // Insert's work: searches by `order`; when the key is absent hangs
-    // `node` there (or, when `node` is nullptr, the node `make()` returns)
-    // and rebalances. Returns the item stored under the key afterwards.
-    template <typename Order, typename Make = std::nullptr_t>
-    Item* Place(Node* node, Order order, Make make);
+    // `node` there and rebalances, and returns its item. When the key is
+    // present returns the stored item, after putting `node` in its place if
+    // `replace` is set.
+    template <typename Order>
+    Item* Place(Node* node, Order order, bool replace);
 
     // Builds a balanced tree of the `count` nodes chained through link[1]
     // from `first`, in their order, and makes it the index's tree.
@@ -217,16 +219,12 @@ private:
 // ---------------------------------------------------------------------------
 
 template <typename Item>
-template <typename Order, typename Make>
-Item* AvlIndex<Item>::Place(Node* node, Order order, Make make) {
-    auto newNode = [&]() {
-        Node* n = node;
-        if constexpr (!std::is_same_v<Make, std::nullptr_t>) {
-            if (n == nullptr) n = make();
-        }
-        n->link[0] = n->link[1] = nullptr;
-        n->balance = 0;
-        return n;
+template <typename Order>
+Item* AvlIndex<Item>::Place(Node* node, Order order, bool replace) {
+    auto newNode = [node]() {
+        node->link[0] = node->link[1] = nullptr;
+        node->balance = 0;
+        return node;
     };
 
     if (head_.link[0] == nullptr) {
@@ -243,17 +241,23 @@ Item* AvlIndex<Item>::Place(Node* node, Order order, Make make) {
     Node* t = &head_;
     Node* s = head_.link[0];
     Node* p = s;
+    Node** slot = &head_.link[0];  // the link that points to p
     Node* n;  // the new node
     for (;;) {
         int sign = order(static_cast<const Item*>(ItemOf(p)));
-        if (sign == 0) return ItemOf(p);
+        if (sign == 0) {
+            if (replace) {
+                *node = *p;  // links and balance: the new node stands where p stood
+                *slot = node;
+            }
+            return ItemOf(p);
+        }
         p->direction = sign > 0 ? 1 : 0;
-        Node* next = p->link[p->direction];
+        slot = &p->link[p->direction];
+        Node* next = *slot;
         if (next == nullptr) {
-            // A throwing make() leaves the tree as it was: only the
-            // directions, which nothing reads outside an insertion, changed.
             n = newNode();
-            p->link[p->direction] = n;
+            *slot = n;
             break;
         }
         if (next->balance != 0) {
@@ -535,7 +539,7 @@ void AvlIndex<Item>::Reorder(Compare compare) {
     // node itself is re-linked there, so its old links are no longer needed.
     PostOrder(scratch_.link[0], [this](Node* node) {
         Item* item = ItemOf(node);
-        if (Place(node, SameOrder{compare_, item}, nullptr) != item) {
+        if (Place(node, SameOrder{compare_, item}, false) != item) {
             ReleaseItem(item);  // equal to one placed before: keep the first
         }
     });

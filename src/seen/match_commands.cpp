@@ -70,12 +70,12 @@ public:
         std::uint32_t matches = 0;
         SeenIndex* walked = index();
         walked->ResetCursor();
-        // One record ahead: its payload is on its way while this one's
-        // patterns are tested.
+        // One record ahead: the part of its block that holds the address is
+        // on its way while this one's patterns are tested.
         const SeenRecord* next = walked->NextItem();
         while (const SeenRecord* record = next) {
             next = walked->NextItem();
-            if (next != nullptr) __builtin_prefetch(next->payload);
+            if (next != nullptr) __builtin_prefetch(AddressOf(*next));
             if (!Matches(*record)) continue;
             ++matches;
             onMatch(record);

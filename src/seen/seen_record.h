@@ -9,22 +9,24 @@
 
 namespace lastspot::seen {
 
-// One nick's record, and at the same time its node in the table's index.
-// A record is two blocks: this one, which ends with the nick (so a search
-// reads the links, the times and the nick from one block, and for nicks up
-// to about two dozen characters from one cache line), and its payload, the
-// four other strings back to back: "address\0channel\0type\0text\0". An
-// absent string is held as "". A stored record is owned by the index that
-// holds it; it owns its payload.
+// One nick's record, and at the same time its node in the table's index:
+// one block, ending with its five strings back to back, the nick first:
+// "nick\0address\0channel\0type\0text\0". A search reads the links and
+// the nick from the block's start (for nicks up to about two dozen
+// characters, one cache line); a walk finds everything else in the same
+// block. An absent string is held as "". A stored record is owned by the
+// index that holds it. Its values never change: a replace puts a new record
+// in its place.
 struct SeenRecord {
     index::AvlNode node;        // links in the table's index
     std::int32_t seenTime;      // larger is more recent
     std::int32_t timeSpent;
-    char* payload;              // address, channel, type and text
-    char nick[];                // the key; the block ends with its terminator
+    std::uint32_t addressAt;    // where the address starts, counted from the nick
+    std::uint32_t channelAt;    // where the channel starts, counted from the nick
+    char nick[];                // the key, then the other four strings
 };
 
-// The payload's four strings.
+// The record's strings after the nick.
 struct RecordTexts {
     const char* address;
     const char* channel;
@@ -32,11 +34,11 @@ struct RecordTexts {
     const char* text;  // free text; may be empty, may hold spaces
 };
 
-// Finds the four strings in the record's payload.
+// Finds the four strings after the nick.
 RecordTexts TextsOf(const SeenRecord& record);
 
-inline const char* AddressOf(const SeenRecord& record) { return record.payload; }
-const char* ChannelOf(const SeenRecord& record);
+inline const char* AddressOf(const SeenRecord& record) { return record.nick + record.addressAt; }
+inline const char* ChannelOf(const SeenRecord& record) { return record.nick + record.channelAt; }
 
 // A new record holding copies of the strings (nullptr counts as "") and the
 // two numbers, not yet in any index. Note the argument order: time spent
@@ -46,7 +48,7 @@ SeenRecord* BuildRecord(const char* nick, const char* address, const char* chann
                         const char* type, std::int32_t timeSpent, const char* text,
                         std::int32_t seenTime);
 
-// Releases the record's payload and then the record. nullptr is ignored.
+// Releases the record. nullptr is ignored.
 void ReleaseRecord(SeenRecord* record);
 
 // The item release the index uses for its records.
@@ -67,19 +69,18 @@ public:
     ~SeenIndex() override = default;
 };
 
-// Stores a record of these values in `index` (in nick order), or, when the
-// index holds the nick already, gives that record all the new values (its
-// nick's letter case included) where it stands. Returns the record the
-// index holds afterwards. Throws std::bad_alloc, with the index and every
-// record as they were, when memory runs out.
+// Stores a record of these values in `index` (in nick order); when the
+// index holds the nick already, the new record takes the old one's place
+// (so the nick's letter case is the new one's) and the old one is
+// released. Returns the new record. Throws std::bad_alloc, with the index
+// and every record as they were, when memory runs out.
 SeenRecord* AddOrReplace(SeenIndex* index, const char* nick, const char* address,
                          const char* channel, const char* type, std::int32_t timeSpent,
                          const char* text, std::int32_t seenTime);
 
-// Stores the ready record `fresh` in `index` (in nick order), or, when the
-// index holds its nick already, moves its values into the held record and
-// releases it. Allocates nothing.
-void AddOrReplaceWith(SeenIndex* index, SeenRecord* fresh);
+// AddOrReplace with a ready record, which the index owns from then on.
+// Allocates nothing.
+void StoreRecord(SeenIndex* index, SeenRecord* fresh);
 
 // The record whose nick equals `nick` under the IRC case rules, still owned
 // by the index, or nullptr. The index must be in nick order.

@@ -36,7 +36,7 @@ public:
         if (last == nullptr || seen::CompareByNick(record, last) > 0) {
             run_.Append(record);
         } else {
-            seen::AddOrReplaceWith(&late_, record);
+            seen::StoreRecord(&late_, record);
         }
     }
 
@@ -45,7 +45,7 @@ public:
         auto index = std::make_unique<seen::SeenIndex>();
         index->Adopt(&run_);
         seen::SeenIndex* target = index.get();
-        late_.Drain([target](seen::SeenRecord* record) { seen::AddOrReplaceWith(target, record); });
+        late_.Drain([target](seen::SeenRecord* record) { seen::StoreRecord(target, record); });
         return index;
     }
 

@@ -124,6 +124,26 @@ TEST(AvlIndex, EqualKeyInsertReturnsTheStoredItemAndChangesNothing) {
     EXPECT_EQ(Walk(index), (std::vector<int>{3, 5, 8}));
 }
 
+TEST(AvlIndex, InsertOrReplacePutsTheNewItemWhereTheOldOneStood) {
+    Index index(Ascending);
+    InsertAll(index, {1, 2, 3, 4, 5, 6, 7});
+    for (int value : {4, 1, 6}) {  // the root, a leaf, an inner node
+        auto* fresh = new Number{value};
+        Number* old = index.InsertOrReplace(fresh);
+        ASSERT_NE(old, nullptr);
+        EXPECT_EQ(old->value, value);
+        delete old;
+        Number probe{value};
+        EXPECT_EQ(index.Find(&probe), fresh);
+        ExpectValid(index);
+    }
+    EXPECT_EQ(index.InsertOrReplace(new Number{8}), nullptr);
+    EXPECT_EQ(index.Count(), 8);
+    ExpectValid(index);
+    // The shape is the one the plain insertions made.
+    EXPECT_EQ(PostOrderByClearing(index), (std::vector<int>{1, 3, 2, 5, 8, 7, 6, 4}));
+}
+
 TEST(AvlIndex, CursorWalksOnceThenStartsOverAndResetsAfterAnAbandonedWalk) {
     Index index(Ascending);
     InsertAll(index, {4, 2, 6, 1, 3, 5, 7});
