@@ -563,6 +563,7 @@ std::int32_t AvlIndex<Item>::RemoveWhere(Doomed doomed) {
         }
         if (depth == 0) break;
         node = stack[--depth];
+        if (node->link[1] != nullptr) __builtin_prefetch(node->link[1]);
         node->doomed = doomed(static_cast<const Item*>(ItemOf(node))) ? 1 : 0;
         if (node->doomed != 0) {
             if (marked < kFew) few[marked] = ItemOf(node);
@@ -687,6 +688,8 @@ Item* AvlIndex<Item>::NextItem() {
         return nullptr;
     }
     cursorNode_ = cursorStack_[--cursorDepth_];
+    // The next call starts at the right child, if any: have it on its way.
+    if (cursorNode_->link[1] != nullptr) __builtin_prefetch(cursorNode_->link[1]);
     return ItemOf(cursorNode_);
 }
 
