@@ -70,21 +70,28 @@ int FormatBounded(char* out, const char* format, ...) LASTSPOT_PRINTF_LIKE(2, 3)
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kInvalidFile = -1;
 
-// Whether a file this process holds open (shared with nobody) can be
-// neither opened nor replaced by anyone else meanwhile: so on Windows, not
-// on POSIX systems.
+// Whether a file that another program holds open for reading cannot be
+// replaced meanwhile: so on Windows, not on POSIX systems.
 #ifdef _WIN32
-inline constexpr bool kOpenFilesAreExclusive = true;
+inline constexpr bool kOpenFilesCannotBeReplaced = true;
 #else
-inline constexpr bool kOpenFilesAreExclusive = false;
+inline constexpr bool kOpenFilesCannotBeReplaced = false;
 #endif
 
 // The longest full path the file search returns, terminator included.
 inline constexpr std::uint32_t kMaxPath = 260;
 
-// Opens an existing regular file for reading, shared with nobody.
-// kInvalidFile when it cannot be opened or is not a regular file (a
-// device, a pipe).
+// True when the system takes `path` for a device by its name alone, in any
+// folder, whatever the disk holds: on Windows the reserved names (CON, PRN,
+// AUX, NUL, COM0-COM9, LPT0-LPT9 and the like, with or without an
+// extension, in any letter case) and the device namespace (\\.\). Such a
+// path must not even be opened: opening a port can act on the hardware.
+// Never true on POSIX systems, where devices are told by what they are.
+bool IsDeviceName(const char* path);
+
+// Opens an existing regular file for reading; other programs may read it
+// meanwhile, but not write it. kInvalidFile when it cannot be opened or is
+// not a regular file (a device, a pipe).
 FileHandle OpenForReading(const char* path);
 
 // The longest path CreateTemporaryBeside writes, terminator included.
@@ -93,9 +100,17 @@ inline constexpr std::size_t kTemporaryPathSize = 4200;
 // Creates a new, empty file with a short unique name in the directory of
 // `target` (for a symbolic link, in the directory of the file it points
 // to), opened for writing and shared with nobody; creating it never follows
-// or reuses an existing name. Its path goes to `pathOut`
-// (kTemporaryPathSize characters). kInvalidFile when it cannot be created.
+// or reuses an existing name. On Windows its name is no longer than the
+// target's, so its path fits the path limit wherever the target's does; it
+// is hidden, and it goes away when its handle is closed (or the process
+// ends) unless KeepWhenClosed was called. Its path goes to
+// `pathOut` (kTemporaryPathSize characters). kInvalidFile when it cannot
+// be created.
 FileHandle CreateTemporaryBeside(const char* target, char* pathOut);
+
+// Makes a file from CreateTemporaryBeside outlive its handle; false when
+// that fails (the file then still goes away when closed).
+bool KeepWhenClosed(FileHandle file);
 
 // Reads up to `size` bytes, fewer only at the end of the file; false when
 // the read fails. `*bytesRead` is 0 at the end of the file and on failure.
@@ -114,9 +129,9 @@ void CloseFile(FileHandle file);
 // Puts the file `source` in the place of `target` in one step (the target
 // is either the old file or the new one, never a mix) and makes that
 // durable. An existing target keeps its permissions (and, where the system
-// lets us, its owner); a symbolic link keeps pointing where it did, at the
-// new content. False when the target cannot be replaced; then both files
-// are as they were.
+// lets us, its owner; on Windows its attributes, security and streams); a
+// symbolic link keeps pointing where it did, at the new content. False
+// when the target cannot be replaced; then both files are as they were.
 bool ReplaceFileAtomically(const char* source, const char* target);
 
 // Deletes a file; false when it could not be deleted.
@@ -131,7 +146,8 @@ PathKind GetPathKind(const char* path);
 
 // True when `path` names nothing, or a regular file that this process could
 // replace right now: not read-only for us, not held open by another
-// program.
+// program (on Windows, a program that lets go within a short wait does not
+// count).
 bool CanReplace(const char* path);
 
 // The platform's search for a file name, with the contract of the Windows

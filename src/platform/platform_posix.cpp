@@ -125,6 +125,8 @@ int FormatBounded(char* out, const char* format, ...) {
 // ---------------------------------------------------------------------------
 // Files
 
+bool IsDeviceName(const char*) { return false; }
+
 FileHandle OpenForReading(const char* path) {
     // Not blocking in the open itself: a pipe would wait for a writer.
     int fd;
@@ -178,6 +180,9 @@ FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
     }
     return kInvalidFile;
 }
+
+// A new file here outlives its descriptor anyway.
+bool KeepWhenClosed(FileHandle) { return true; }
 
 bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
                   std::uint32_t* bytesRead) {

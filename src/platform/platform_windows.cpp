@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdarg>
+#include <initializer_list>
 
 #include "platform/platform.h"
 
@@ -64,9 +65,160 @@ int FormatBounded(char* out, const char* format, ...) {
 // ---------------------------------------------------------------------------
 // Files
 
+namespace {
+
+// Retrying transient failures. On Windows a virus scanner, the search
+// indexer or a sync client opens a file for a moment just after it was
+// written or just before it is read; an open, create or replace that meets
+// such a program fails with a sharing violation, a lock violation or
+// "access denied". Waiting a little and trying again, a bounded number of
+// times, turns those moments into a short delay; a file that stays held is
+// still reported after well under a second.
+constexpr int kRetries = 8;
+constexpr DWORD kRetryDelayMs = 30;
+
+struct RetryBudget {
+    int left = kRetries;
+};
+
+bool IsTransient(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED;
+}
+
+// Called after a failed attempt, with its error still the last error: true
+// (after a short sleep) when the error is transient and the budget allows
+// another attempt.
+bool WaitToRetry(RetryBudget* budget) {
+    if (!IsTransient(GetLastError()) || budget->left == 0) return false;
+    --budget->left;
+    Sleep(kRetryDelayMs);
+    return true;
+}
+
+HANDLE CreateFileRetrying(const char* path, DWORD access, DWORD share, DWORD disposition,
+                          DWORD flags) {
+    RetryBudget budget;
+    HANDLE file;
+    do {
+        file = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+    } while (file == INVALID_HANDLE_VALUE && WaitToRetry(&budget));
+    return file;
+}
+
+bool MoveRetrying(const char* source, const char* target) {
+    RetryBudget budget;
+    for (;;) {
+        if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        if (!WaitToRetry(&budget)) return false;
+    }
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool StartsWith(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (*text != *prefix) return false;
+    }
+    return true;
+}
+
+bool SameLetters(const char* text, const char* upper, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
+
+// A port number as Windows reads one in COM1 or LPT1: a digit, or one of
+// the superscript digits of the ANSI code page.
+bool IsPortDigit(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return (u >= '0' && u <= '9') || u == 0xB9 || u == 0xB2 || u == 0xB3;
+}
+
+// Where a save to `target` really lands: the final path of the file it
+// names, through any symbolic link (or other reparse point) on the way;
+// `target` itself when nothing is there yet. `out` holds kMaxPath
+// characters. nullptr when the target is a link whose end cannot be found
+// or whose full path does not fit kMaxPath.
+const char* FinalTarget(const char* target, char* out) {
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return target;
+    // A plain file whose final path cannot be had is still saved where it
+    // was named; a link must not be replaced by a file of its own.
+    const char* unresolved = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? nullptr : target;
+    // No access asked: this open only names the file, so nobody's sharing
+    // stands in its way.
+    HANDLE file = CreateFileA(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return unresolved;
+    char full[kMaxPath + 8];
+    DWORD length = GetFinalPathNameByHandleA(file, full, sizeof full,
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    if (length == 0 || length >= sizeof full) return unresolved;
+    // The answer comes in the extended-length form (\\?\C:\... or
+    // \\?\UNC\server\...); within kMaxPath the ordinary form names the same
+    // file, and the ANSI functions take only that one.
+    const char* path = full;
+    std::size_t prefix = 0;
+    if (StartsWith(full, "\\\\?\\UNC\\")) {
+        prefix = 6;  // keep "\\" before the server's name
+        full[prefix] = '\\';
+    } else if (StartsWith(full, "\\\\?\\")) {
+        prefix = 4;
+    }
+    path += prefix;
+    if (length - prefix + 1 > kMaxPath) return unresolved;
+    lstrcpyA(out, path);
+    return out;
+}
+
+// Attributes a replacing file can take over from the file it replaces
+// (compression and encryption come only with ReplaceFileA itself).
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                     FILE_ATTRIBUTE_OFFLINE;
+
+}  // namespace
+
+bool IsDeviceName(const char* path) {
+    if (IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == '.' && IsSeparator(path[3])) {
+        return true;  // \\.\COM10, \\.\PhysicalDrive0: the device namespace
+    }
+    // The last part of the path, after any folder and any drive.
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (IsSeparator(*p)) name = p + 1;
+    }
+    if (name[0] != '\0' && name[1] == ':') name += 2;
+    // Its stem: an extension (or a stream) does not matter, nor do spaces
+    // before it.
+    std::size_t stem = 0;
+    while (name[stem] != '\0' && name[stem] != '.' && name[stem] != ':') ++stem;
+    while (stem > 0 && name[stem - 1] == ' ') --stem;
+
+    if (stem == 3) {
+        for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+            if (SameLetters(name, device, 3)) return true;
+        }
+        return false;
+    }
+    if (stem == 4) return (SameLetters(name, "COM", 3) || SameLetters(name, "LPT", 3)) && IsPortDigit(name[3]);
+    if (stem == 6) return SameLetters(name, "CONIN$", 6);
+    if (stem == 7) return SameLetters(name, "CONOUT$", 7);
+    return false;
+}
+
 FileHandle OpenForReading(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (IsDeviceName(path)) return kInvalidFile;
+    HANDLE file = CreateFileRetrying(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE) return kInvalidFile;
     // Device names such as NUL or CON open too; only files on a disk count.
     if (GetFileType(file) != FILE_TYPE_DISK) {
@@ -77,29 +229,75 @@ FileHandle OpenForReading(const char* path) {
 }
 
 FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
-    int length = lstrlenA(target);
+    char resolved[kMaxPath];
+    const char* final = FinalTarget(target, resolved);
+    if (final == nullptr || IsDeviceName(final)) return kInvalidFile;
+    int length = lstrlenA(final);
     int directoryLength = 0;
     for (int i = length; i > 0; --i) {
-        if (target[i - 1] == '\\' || target[i - 1] == '/' || target[i - 1] == ':') {
+        if (IsSeparator(final[i - 1]) || final[i - 1] == ':') {
             directoryLength = i;
             break;
         }
     }
-    if (static_cast<std::size_t>(directoryLength) + 32 > kTemporaryPathSize) return kInvalidFile;
-    static DWORD counter = 0;
+    // The name is as long as the target's, up to 12 characters: a path
+    // that fits the limit for the target then fits for this file too.
+    int nameLength = length - directoryLength;
+    if (nameLength > 12) nameLength = 12;
+    if (nameLength < 1) nameLength = 1;
+    if (static_cast<std::size_t>(directoryLength + nameLength) + 1 > kTemporaryPathSize) {
+        return kInvalidFile;
+    }
+    static ULONGLONG counter = 0;
+    RetryBudget budget;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        DWORD unique = (GetTickCount() ^ (GetCurrentProcessId() << 16)) + ++counter * 2654435761u;
-        CopyMemory(pathOut, target, static_cast<SIZE_T>(directoryLength));
-        wsprintfA(pathOut + directoryLength, ".lastspot-%08lx", unique);
-        // CREATE_NEW: a name that exists already is never reused.
-        HANDLE file = CreateFileA(pathOut, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return FromHandle(file);
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
-            return kInvalidFile;
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        ULONGLONG unique = (static_cast<ULONGLONG>(now.QuadPart) ^
+                            static_cast<ULONGLONG>(GetCurrentProcessId()) << 40) +
+                           ++counter * 0x9E3779B97F4A7C15ull;
+        // "~" and lower-case letters and digits (names compare without
+        // regard to case); a one-character name is just the one character.
+        CopyMemory(pathOut, final, static_cast<SIZE_T>(directoryLength));
+        char* name = pathOut + directoryLength;
+        int i = 0;
+        if (nameLength > 1) name[i++] = '~';
+        for (; i < nameLength; ++i, unique /= 36) {
+            name[i] = "0123456789abcdefghijklmnopqrstuvwxyz"[unique % 36];
         }
+        name[nameLength] = '\0';
+        // CREATE_NEW: a name that exists already is never reused. Hidden
+        // and temporary while it is written; DELETE access, so it can be
+        // marked to go away with its handle: a process that dies in the
+        // middle of a save leaves nothing behind.
+        HANDLE file = CreateFileA(pathOut, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            FILE_DISPOSITION_INFO disposition{};
+            disposition.DeleteFile = TRUE;
+            SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+            return FromHandle(file);
+        }
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+        if (!WaitToRetry(&budget)) return kInvalidFile;
     }
     return kInvalidFile;
+}
+
+bool KeepWhenClosed(FileHandle file) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = FALSE;
+    if (SetFileInformationByHandle(ToHandle(file), FileDispositionInfo, &disposition,
+                                   sizeof disposition)) {
+        return true;
+    }
+    // Where the file could not be marked in the first place, there is no
+    // mark to take back.
+    FILE_STANDARD_INFO standard;
+    return GetFileInformationByHandleEx(ToHandle(file), FileStandardInfo, &standard,
+                                        sizeof standard) &&
+           !standard.DeletePending;
 }
 
 bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
@@ -141,12 +339,46 @@ void CloseFile(FileHandle file) {
 
 bool ReplaceFileAtomically(const char* source, const char* target) {
     if (ShouldFail(FaultPoint::FileReplace)) return false;
-    return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    char resolved[kMaxPath];
+    const char* final = FinalTarget(target, resolved);
+    if (final == nullptr) return false;
+    DWORD attributes = GetFileAttributesA(final);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Nothing to replace: the new file takes the name as an ordinary,
+        // visible file.
+        SetFileAttributesA(source, FILE_ATTRIBUTE_NORMAL);
+        return MoveRetrying(source, final);
+    }
+    // ReplaceFileA gives the new file the old one's attributes, security,
+    // streams and creation time. The plain attributes are set here as well,
+    // so they are kept even where a system's ReplaceFileA leaves them out.
+    // Merge errors are not ignored: a save that cannot carry a restrictive
+    // ACL over fails rather than leave the data more widely readable.
+    DWORD carried = attributes & kCarriedAttributes;
+    SetFileAttributesA(source, carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL);
+    RetryBudget budget;
+    for (;;) {
+        if (ReplaceFileA(final, source, nullptr, 0, nullptr, nullptr)) return true;
+        DWORD error = GetLastError();
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_FILE_NOT_FOUND) {
+            // The old file is gone (it was removed, or the replace got
+            // halfway): the new one still has its own name, so it is moved
+            // into the empty place rather than lost.
+            return MoveRetrying(source, final);
+        }
+        // The old file could not be removed: held by another program.
+        if (error == ERROR_UNABLE_TO_REMOVE_REPLACED) SetLastError(ERROR_SHARING_VIOLATION);
+        if (!WaitToRetry(&budget)) break;
+    }
+    // Both files keep their names; the new one is removed by the caller.
+    SetFileAttributesA(source, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
+    return false;
 }
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
 
 PathKind GetPathKind(const char* path) {
+    if (IsDeviceName(path)) return PathKind::Other;
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Directory;
@@ -154,14 +386,17 @@ PathKind GetPathKind(const char* path) {
 }
 
 bool CanReplace(const char* path) {
+    if (IsDeviceName(path)) return false;
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND;
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY)) != 0) {
         return false;
     }
-    // Another program holding the file without sharing makes this open fail.
-    HANDLE probe = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A program holding the file without letting others write it makes
+    // this open fail; one that lets go soon is waited for.
+    HANDLE probe = CreateFileRetrying(path, GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (probe == INVALID_HANDLE_VALUE) return false;
     bool onDisk = GetFileType(probe) == FILE_TYPE_DISK;
     CloseHandle(probe);

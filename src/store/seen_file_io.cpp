@@ -28,6 +28,9 @@ char* LocateFile(const char* name) {
 
 bool OpenSeenFile(const char* name, FileMode mode, char* buffer, SeenFile* file) {
     if (name[0] == '\0') return FailWith(buffer, ErrorCode::File);
+    // A device (a serial port, a printer) is refused by its name, before
+    // anything is opened: even an open to look at it can act on the port.
+    if (platform::IsDeviceName(name)) return FailWith(buffer, ErrorCode::Open);
     if (mode == FileMode::Read) {
         if (platform::GetPathKind(name) == platform::PathKind::File) {
             file->handle = platform::OpenForReading(name);
@@ -84,7 +87,9 @@ void LineWriter::EndLine(std::size_t length) {
 bool LineWriter::Finish() { return Flush(); }
 
 bool CommitSeenFile(SeenFile* file, const char* target, char* buffer) {
-    bool flushed = platform::FlushToDisk(file->handle);
+    // Kept only once every byte is on the disk: until then, closing the
+    // file (or the process ending) removes it.
+    bool flushed = platform::FlushToDisk(file->handle) && platform::KeepWhenClosed(file->handle);
     platform::CloseFile(file->handle);
     file->handle = platform::kInvalidFile;
     if (!flushed) return FailWith(buffer, ErrorCode::Write);  // the destructor removes the file

@@ -29,11 +29,13 @@ struct SeenFile {
 // Opens the seen file `name` (the rest of the command's argument line).
 // On failure writes the failure reply into `buffer` and returns false:
 //   FILE    the name is empty;
+//   OPEN    the name is a device's (a port, a printer), told by the name
+//           alone before anything is opened; or, after NOFILE below:
 //   NOFILE  (reading) no such file, its full path is too long, or it is a
 //           directory;
 //   OPEN    the file cannot be opened, or (writing) the target cannot be
 //           replaced (not a regular file, read-only, or held by another
-//           program) or no file can be created beside it (a directory we
+//           program beyond a short wait) or no file can be created beside it (a directory we
 //           may not write to).
 // Reading takes the name as given (relative to the current directory)
 // when such a file exists, and otherwise the platform's search for it, so

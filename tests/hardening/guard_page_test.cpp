@@ -2,12 +2,11 @@
 // however long the records are: each buffer here ends right where an
 // unreadable page begins, so one byte too far crashes the test.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
 
+#include "hardening/guarded_memory.h"
 #include "host/exports.h"
 
 namespace lastspot {
@@ -17,20 +16,13 @@ class GuardedBuffer {
 public:
     static constexpr std::size_t kSize = 1024;
 
-    GuardedBuffer() {
-        page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        void* area = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        EXPECT_NE(area, MAP_FAILED);
-        area_ = static_cast<char*>(area);
-        EXPECT_EQ(mprotect(area_ + page_, page_, PROT_NONE), 0);
-    }
-    ~GuardedBuffer() { munmap(area_, 2 * page_); }
+    GuardedBuffer() { EXPECT_TRUE(testing::MapGuardedArea(&area_)); }
+    ~GuardedBuffer() { testing::UnmapGuardedArea(&area_); }
 
     // Runs the command with `arguments` (at most 1,023 characters) in the
     // 1,024 bytes before the guard page and returns the reply.
     std::string Run(host::CommandExport command, const std::string& arguments) {
-        char* buffer = area_ + page_ - kSize;
+        char* buffer = testing::BytesBeforeGuard(area_, kSize);
         std::memset(buffer, 'x', kSize);
         EXPECT_LT(arguments.size(), kSize);
         std::memcpy(buffer, arguments.c_str(), arguments.size() + 1);
@@ -40,8 +32,7 @@ public:
     }
 
 private:
-    std::size_t page_ = 0;
-    char* area_ = nullptr;
+    testing::GuardedArea area_;
 };
 
 std::string RunUnguarded(host::CommandExport command, const std::string& arguments) {
