@@ -36,8 +36,12 @@ bool MoreRecent(const Recency& a, const Recency& b) {
 // had.
 const SeenRecord* SelectByArray(SeenIndex* index, std::uint32_t keep) {
     const auto count = static_cast<std::size_t>(index->Count());
-    std::unique_ptr<Recency[]> all(new (std::nothrow) Recency[count]);
-    if (all == nullptr) return nullptr;
+    std::unique_ptr<Recency[]> all;
+    try {
+        all.reset(new Recency[count]);
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // the in-place way needs no memory
+    }
     std::size_t filled = 0;
     index->ResetCursor();
     while (const SeenRecord* record = index->NextItem()) all[filled++] = {record->seenTime, record};
