@@ -521,14 +521,15 @@ private:
              }}};
         if (sqliteCommand) {
             variants.push_back({kSqlite, [&](std::string& reply) {
-                                    SqliteTransaction(true);
-                                    double time = Lines(lines, reply, [&](const std::string& line) {
+                                    auto begin = [&] { SqliteTransaction(true); };
+                                    auto commit = [&] { SqliteTransaction(false); };
+                                    double time = NanosecondsPer(lines.size(), begin);
+                                    time += Lines(lines, reply, [&](const std::string& line) {
                                         char* buffer = Take(line);
                                         sqliteCommand(buffer);
                                         return buffer;
                                     });
-                                    SqliteTransaction(false);
-                                    return time;
+                                    return time + NanosecondsPer(lines.size(), commit);
                                 }});
         }
         Measure(row, variants, std::to_string(succeeding) + " succeeded");

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the native build, tests, sanitizer and valgrind runs, fuzzers
-# and benchmarks need on a Debian machine. Quick when everything is there.
+# and benchmarks need on a Debian machine (SQLite only for the comparison
+# benchmark; the library never links it). Quick when everything is there.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev valgrind clang libclang-rt-14-dev binutils)
+packages=(g++ cmake make libgtest-dev libbenchmark-dev libsqlite3-dev valgrind clang libclang-rt-14-dev binutils)
 missing=()
 for pkg in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
