@@ -412,6 +412,14 @@ public:
         fs::remove_all(directory_, ignored);
     }
 
+    // One round: every operation once, on stores that hold the same
+    // records. The round starts and ends with empty stores: the first adds
+    // fill them and the last deletes empty them. After each operation that
+    // removes records the stores are made whole again, untimed (the library
+    // and SQLite by loading what they saved, the map and the vector from
+    // the final records), and the load after expiry by age is the timed
+    // one. From there on the library's records are laid out as a load
+    // lays them out.
     void Round(int round) {
         round_ = round;
         AddNew();
