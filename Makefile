@@ -7,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 
 .PHONY: all build demo test windows test-windows dist test-dist test-sanitize test-valgrind \
-        test-scale bench fuzz fuzz-smoke clean
+        test-scale bench bench-compare bench-compare-windows fuzz fuzz-smoke clean
 
 all: build
 
@@ -81,10 +81,28 @@ test-scale: build
 	build/bin/scale_check 10000000
 
 clean:
-	rm -rf build build-win32 build-win64 build-asan build-bench build-fuzz build-dist-* dist
+	rm -rf build build-win32 build-win64 build-asan build-bench build-bench-win64 build-fuzz build-dist-* dist
 
 # --- Benchmarks (Release build, each beside its baseline) -------------------
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLASTSPOT_TESTS=OFF -DLASTSPOT_BENCH=ON >/dev/null
 	cmake --build build-bench -j$(JOBS)
 	for b in build-bench/bin/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+
+# The comparison table: every command beside std::map, a vector scan, SQLite
+# in memory and stdio, in one program, at two sizes.
+COMPARE_ROUNDS ?= 3
+bench-compare:
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLASTSPOT_TESTS=OFF -DLASTSPOT_BENCH=ON >/dev/null
+	cmake --build build-bench -j$(JOBS) --target compare_bench
+	build-bench/bin/compare_bench 100000 $(COMPARE_ROUNDS)
+	build-bench/bin/compare_bench 1000000 $(COMPARE_ROUNDS)
+
+# The same program built with mingw for x64 (no SQLite there), run under
+# wine64 against the 64-bit DLL: the Windows heap measured too.
+bench-compare-windows:
+	cmake -S . -B build-bench-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+		-DCMAKE_BUILD_TYPE=Release -DLASTSPOT_TESTS=OFF -DLASTSPOT_BENCH=ON -DLASTSPOT_BENCH_SQLITE=OFF >/dev/null
+	cmake --build build-bench-win64 -j$(JOBS) --target compare_bench
+	cd build-bench-win64/bin && flock /tmp/lastspot-wine.lock env WINEDEBUG=-all \
+		WINEPREFIX=/tmp/lastspot-wine64 timeout -k 10 1200 /usr/lib/wine/wine64 compare_bench.exe 100000 $(COMPARE_ROUNDS)
