@@ -25,6 +25,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -549,10 +550,17 @@ void AvlIndex<Item>::Reorder(Compare compare) {
 template <typename Item>
 template <typename Doomed>
 std::int32_t AvlIndex<Item>::RemoveWhere(Doomed doomed) {
-    // Ask about every item in order and mark the doomed ones, keeping the
-    // first few at hand. No link changes during this walk.
+    // Ask about every item in order and mark the doomed ones. No link
+    // changes during this walk. Removing the doomed one by one costs a path
+    // each, so it is the cheaper way while marked * height < count; as long
+    // as that can hold, the doomed are kept at hand: the first few on the
+    // stack, more in a vector. Should the vector not grow, the rebuild below
+    // needs no memory.
     constexpr std::int32_t kFew = 64;
-    Item* few[kFew];          // the first doomed items, for removal one by one
+    const auto height = static_cast<std::int32_t>(std::bit_width(static_cast<std::uint32_t>(count_)));
+    Item* few[kFew];          // the first doomed items
+    std::vector<Item*> more;  // the doomed items after them
+    bool listed = true;       // every doomed item so far is in few or more
     std::int32_t marked = 0;  // doomed items met
     Node* stack[kMaxHeight];  // ancestors whose items come later
     int depth = 0;
@@ -566,21 +574,31 @@ std::int32_t AvlIndex<Item>::RemoveWhere(Doomed doomed) {
         if (node->link[1] != nullptr) __builtin_prefetch(node->link[1]);
         node->doomed = doomed(static_cast<const Item*>(ItemOf(node))) ? 1 : 0;
         if (node->doomed != 0) {
-            if (marked < kFew) few[marked] = ItemOf(node);
+            if (!listed || (marked + 1) * height >= count_) {
+                listed = false;
+            } else if (marked < kFew) {
+                few[marked] = ItemOf(node);
+            } else {
+                try {
+                    more.push_back(ItemOf(node));
+                } catch (const std::bad_alloc&) {
+                    listed = false;
+                }
+            }
             ++marked;
         }
         node = node->link[1];
     }
     if (marked == 0) return 0;
 
-    // A few removals cost a path each; beyond that, one more pass that
-    // drops the doomed and chains the survivors, then a balanced build, is
-    // cheaper than rebalancing after every removal.
-    const auto height = static_cast<std::int32_t>(std::bit_width(static_cast<std::uint32_t>(count_)));
-    if (marked <= kFew && marked * height < count_) {
-        for (std::int32_t i = 0; i < marked; ++i) ReleaseItem(Remove(few[i]));
+    if (listed) {
+        for (std::int32_t i = 0; i < marked && i < kFew; ++i) ReleaseItem(Remove(few[i]));
+        for (Item* item : more) ReleaseItem(Remove(item));
         return marked;
     }
+    // Many go: one more pass drops the doomed and chains the survivors, and
+    // a balanced build of them is cheaper than rebalancing after every
+    // removal.
     Node* first = nullptr;   // the survivors, chained through link[1]
     Node** tail = &first;    // where the next survivor is hung
     std::int32_t kept = 0;

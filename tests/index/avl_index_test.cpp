@@ -315,7 +315,7 @@ TEST(AvlIndex, RemoveWhereKeepsTheSurvivorsWhetherFewOrManyGo) {
     // Shares from none to all, so both the one-by-one removals and the
     // rebuild of the survivors run, on trees of several shapes.
     for (int n : {1, 10, 300, 5000}) {
-        for (int share : {0, 1, 50, 99, 100}) {
+        for (int share : {0, 1, 5, 50, 99, 100}) {
             Index index(Ascending);
             std::set<int> model;
             for (int i = 0; i < n; ++i) {
