@@ -568,10 +568,10 @@ std::int32_t AvlIndex<Item>::RemoveWhere(Doomed doomed) {
         for (; node != nullptr; node = node->link[0]) {
             assert(depth < kMaxHeight);
             stack[depth++] = node;
+            if (node->link[1] != nullptr) __builtin_prefetch(node->link[1]);
         }
         if (depth == 0) break;
         node = stack[--depth];
-        if (node->link[1] != nullptr) __builtin_prefetch(node->link[1]);
         node->doomed = doomed(static_cast<const Item*>(ItemOf(node))) ? 1 : 0;
         if (node->doomed != 0) {
             if (!listed || (marked + 1) * height >= count_) {
@@ -699,6 +699,9 @@ Item* AvlIndex<Item>::NextItem() {
     for (; node != nullptr; node = node->link[0]) {
         assert(cursorDepth_ < kMaxHeight);
         cursorStack_[cursorDepth_++] = node;
+        // Its right child comes after the whole left subtree: time enough
+        // for it to arrive.
+        if (node->link[1] != nullptr) __builtin_prefetch(node->link[1]);
     }
     if (cursorDepth_ == 0) {
         cursorActive_ = 0;
@@ -706,8 +709,6 @@ Item* AvlIndex<Item>::NextItem() {
         return nullptr;
     }
     cursorNode_ = cursorStack_[--cursorDepth_];
-    // The next call starts at the right child, if any: have it on its way.
-    if (cursorNode_->link[1] != nullptr) __builtin_prefetch(cursorNode_->link[1]);
     return ItemOf(cursorNode_);
 }
 
