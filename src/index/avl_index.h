@@ -133,9 +133,11 @@ public:
     Item* RemoveBy(Order order);
 
     // Removes and releases every item for which `doomed(item)` is true,
-    // asked once per item in ascending order; returns how many went. A few
-    // are removed one by one; when more go, the survivors are re-linked into
-    // a balanced tree in one pass. Allocates nothing.
+    // asked once per item in ascending order; returns how many went. While
+    // that is cheaper, the doomed are removed one by one (more than a few
+    // are kept in a vector meanwhile); otherwise, or when the vector cannot
+    // grow, the survivors are re-linked into a balanced tree in one pass,
+    // which allocates nothing. Never fails.
     template <typename Doomed>
     std::int32_t RemoveWhere(Doomed doomed);
 
