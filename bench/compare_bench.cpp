@@ -320,14 +320,22 @@ void MapAdd(MapTable& table, char* buffer) {
     FormatBounded(buffer, "+OK %s", "");
 }
 
-void MapGet(MapTable& table, char* buffer) {
+// The record of a "table nick" line, or end() after replying as the
+// library would.
+MapTable::iterator FindNickLine(MapTable& table, char* buffer) {
     const char* nick = ParseNickLine(buffer);
-    if (nick == nullptr) return FailLine(buffer);
-    auto found = table.find(nick);
-    if (found == table.end()) {
-        FormatBounded(buffer, "-%s %s", "FOUND", "Nick not found");
-        return;
+    if (nick == nullptr) {
+        FailLine(buffer);
+        return table.end();
     }
+    auto found = table.find(nick);
+    if (found == table.end()) FormatBounded(buffer, "-%s %s", "FOUND", "Nick not found");
+    return found;
+}
+
+void MapGet(MapTable& table, char* buffer) {
+    auto found = FindNickLine(table, buffer);
+    if (found == table.end()) return;
     const Record& r = found->second;
     FormatBounded(buffer, "+OK %s %s %s %s %d %d %s", r.nick.c_str(), r.address.c_str(),
                   r.channel.c_str(), r.type.c_str(), static_cast<int>(r.seenTime),
@@ -335,13 +343,8 @@ void MapGet(MapTable& table, char* buffer) {
 }
 
 void MapDel(MapTable& table, char* buffer) {
-    const char* nick = ParseNickLine(buffer);
-    if (nick == nullptr) return FailLine(buffer);
-    auto found = table.find(nick);
-    if (found == table.end()) {
-        FormatBounded(buffer, "-%s %s", "FOUND", "Nick not found");
-        return;
-    }
+    auto found = FindNickLine(table, buffer);
+    if (found == table.end()) return;
     table.erase(found);
     FormatBounded(buffer, "+OK %s", "");
 }

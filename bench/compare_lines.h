@@ -11,6 +11,7 @@
 #include <string>
 
 #include "protocol/tokenizer.h"
+#include "seen/record_commands.h"
 #include "platform/platform.h"
 #include "text/case_map.h"
 
@@ -25,33 +26,13 @@ inline void FailLine(char* buffer) {
 }
 
 // The arguments of an add line: table nick address channel type seen-time
-// time-spent text. Parse cuts `buffer` in place; false on the first field
-// the library would refuse.
-struct AddLine {
-    const char* nick;
-    const char* address;
-    const char* channel;
-    const char* type;
-    std::int32_t seenTime;
-    std::int32_t timeSpent;
-    const char* text;
-
+// time-spent text. Parse cuts `buffer` in place with the library's own
+// field parser; false on the first field the library would refuse.
+struct AddLine : seen::RecordFields {
     bool Parse(char* buffer) {
         char* cursor = buffer;
         if (text::IrcCompare(protocol::NextToken(&cursor), kTableName) != 0) return false;
-        const char** fields[] = {&nick, &address, &channel, &type};
-        for (const char** field : fields) {
-            *field = protocol::NextToken(&cursor);
-            if ((*field)[0] == '\0') return false;
-        }
-        const char* seen = protocol::NextToken(&cursor);
-        if (!protocol::IsDecimal(seen)) return false;
-        const char* spent = protocol::NextToken(&cursor);
-        if (!protocol::IsDecimal(spent)) return false;
-        seenTime = static_cast<std::int32_t>(protocol::ParseDecimal(seen));
-        timeSpent = static_cast<std::int32_t>(protocol::ParseDecimal(spent));
-        text = cursor;
-        return true;
+        return seen::ParseRecordFields(cursor, this) == seen::kAdded;
     }
 };
 

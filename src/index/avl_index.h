@@ -71,6 +71,20 @@ public:
     const Item* Last() const { return reinterpret_cast<const Item*>(last_); }
     std::int32_t Count() const { return count_; }
 
+    // Empties the run, handing its items in order to `take`, which owns
+    // each from then on.
+    template <typename Take>
+    void Drain(Take take) {
+        AvlNode* node = first_;
+        first_ = last_ = nullptr;
+        count_ = 0;
+        while (node != nullptr) {
+            AvlNode* next = node->link[1];
+            take(reinterpret_cast<Item*>(node));
+            node = next;
+        }
+    }
+
 private:
     template <typename>
     friend class AvlIndex;

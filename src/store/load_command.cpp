@@ -27,8 +27,8 @@ constexpr std::uint32_t kReadSize = 16 * kBlockSize;
 // becomes a balanced tree in one step at the end. A record that does not
 // sort after the run's last (a file edited by hand or written elsewhere)
 // goes to a second index instead, by ordinary insertion; it always came
-// later in the file than any run record of the same nick, so at the end it
-// replaces that record, as a second add of the nick would have.
+// later in the file than any run record of the same nick, so in the end it
+// wins over that record, as a second add of the nick would have.
 class RecordGatherer {
 public:
     void Add(seen::SeenRecord* record) {
@@ -36,22 +36,30 @@ public:
         if (last == nullptr || seen::CompareByNick(record, last) > 0) {
             run_.Append(record);
         } else {
-            seen::StoreRecord(&late_, record);
+            seen::StoreRecord(late_.get(), record);
         }
     }
 
-    // The index of every record gathered; the gatherer is left empty.
+    // The index of every record gathered; the gatherer is left empty. The
+    // smaller part joins the larger one.
     std::unique_ptr<seen::SeenIndex> Finish() {
-        auto index = std::make_unique<seen::SeenIndex>();
-        index->Adopt(&run_);
-        seen::SeenIndex* target = index.get();
-        late_.Drain([target](seen::SeenRecord* record) { seen::StoreRecord(target, record); });
-        return index;
+        if (run_.Count() >= late_->Count()) {
+            auto index = std::make_unique<seen::SeenIndex>();
+            index->Adopt(&run_);
+            seen::SeenIndex* target = index.get();
+            late_->Drain([target](seen::SeenRecord* record) { seen::StoreRecord(target, record); });
+            return index;
+        }
+        seen::SeenIndex* target = late_.get();
+        run_.Drain([target](seen::SeenRecord* record) {
+            if (target->Insert(record) != record) seen::ReleaseRecord(record);
+        });
+        return std::move(late_);
     }
 
 private:
     index::SortedRun<seen::SeenRecord> run_;  // ascending by nick
-    seen::SeenIndex late_;                    // the records out of that order
+    std::unique_ptr<seen::SeenIndex> late_ = std::make_unique<seen::SeenIndex>();  // the rest
 };
 
 // Assembles lines from the file's blocks by the reading rules: LF ends a

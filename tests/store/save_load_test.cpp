@@ -205,9 +205,11 @@ TEST_F(SaveLoad, LinesOutOfNickOrderOrRepeatingANickLoadAsSuccessiveAddsWould) {
         ASSERT_EQ(RunBody(seen::SeenClear, "u"), "+OK ");
         int lines = 1 + static_cast<int>(random() % 40);
         for (int i = 0; i < lines; ++i) {
-            // Mostly ascending, with jumps back and repeats.
-            std::size_t pick = random() % 4 == 0 ? random() % std::size(nicks)
-                                                 : (static_cast<std::size_t>(i) * std::size(nicks)) / lines;
+            // Mostly ascending with jumps back and repeats, or (every third
+            // round) in no order at all.
+            std::size_t pick = round % 3 == 2 || random() % 4 == 0
+                                   ? random() % std::size(nicks)
+                                   : (static_cast<std::size_t>(i) * std::size(nicks)) / lines;
             std::string record = std::string(nicks[pick]) + " a" + std::to_string(i) + "@h #c join " +
                                  std::to_string(random() % 50) + " " + std::to_string(i) + " text " +
                                  std::to_string(i);
