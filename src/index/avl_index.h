@@ -214,9 +214,13 @@ private:
     template <typename Order>
     Item* Place(Node* node, Order order, bool replace);
 
-    // Builds a balanced tree of the `count` nodes chained through link[1]
-    // from `first`, in their order, and makes it the index's tree.
-    void BuildFrom(Node* first, std::int32_t count);
+    // Builds a balanced tree of `count` nodes, taken in ascending order from
+    // `next()`, and makes it the index's tree. A node's links are set only
+    // after the nodes that follow it in its subtree were taken, so `next`
+    // may read the links of the nodes it hands out until it hands out the
+    // next one.
+    template <typename Next>
+    void BuildFrom(std::int32_t count, Next next);
 
     // Visits every node of the tree under `root` in post-order without
     // recursion, handing each to `done` once both its subtrees are done.
@@ -612,50 +616,58 @@ std::int32_t AvlIndex<Item>::RemoveWhere(Doomed doomed) {
         for (Item* item : more) ReleaseItem(Remove(item));
         return marked;
     }
-    // Many go: one more pass drops the doomed and chains the survivors, and
-    // a balanced build of them is cheaper than rebalancing after every
-    // removal.
-    Node* first = nullptr;   // the survivors, chained through link[1]
-    Node** tail = &first;    // where the next survivor is hung
-    std::int32_t kept = 0;
-    depth = 0;
-    for (Node* node = head_.link[0];;) {
-        for (; node != nullptr; node = node->link[0]) stack[depth++] = node;
-        if (depth == 0) break;
-        node = stack[--depth];
-        // Every survivor before this one has had its right link read, so
-        // hanging this one there loses nothing.
-        Node* next = node->link[1];
-        if (node->doomed != 0) {
-            ReleaseItem(ItemOf(node));
-        } else {
-            *tail = node;
-            tail = &node->link[1];
-            ++kept;
-        }
-        node = next;
-    }
-    *tail = nullptr;
+    // Many go: a balanced tree of the survivors is built in one more pass,
+    // which is cheaper than rebalancing after every removal. The pass walks
+    // the old tree in order, releasing the doomed and handing on the
+    // survivors; a node's old links are read before it is handed on, and
+    // the build sets a node's new links only after that.
+    Node* root = head_.link[0];
     head_.link[0] = nullptr;
-    BuildFrom(first, kept);
+    depth = 0;
+    Node* node = root;  // where the walk goes on
+    BuildFrom(count_ - marked, [&]() {
+        for (;;) {
+            for (; node != nullptr; node = node->link[0]) {
+                stack[depth++] = node;
+                if (node->link[1] != nullptr) __builtin_prefetch(node->link[1]);
+            }
+            Node* taken = stack[--depth];
+            node = taken->link[1];
+            if (taken->doomed == 0) return taken;
+            ReleaseItem(ItemOf(taken));
+        }
+    });
+    // Doomed nodes after the last survivor are still to be released.
+    while (node != nullptr || depth > 0) {
+        for (; node != nullptr; node = node->link[0]) stack[depth++] = node;
+        Node* taken = stack[--depth];
+        node = taken->link[1];
+        ReleaseItem(ItemOf(taken));
+    }
     return marked;
 }
 
 template <typename Item>
 void AvlIndex<Item>::Adopt(SortedRun<Item>* run) {
     assert(head_.link[0] == nullptr);
-    BuildFrom(run->first_, run->count_);
+    Node* next = run->first_;
+    BuildFrom(run->count_, [&next]() {
+        Node* taken = next;
+        next = next->link[1];
+        return taken;
+    });
     run->first_ = run->last_ = nullptr;
     run->count_ = 0;
 }
 
 template <typename Item>
-void AvlIndex<Item>::BuildFrom(Node* first, std::int32_t count) {
+template <typename Next>
+void AvlIndex<Item>::BuildFrom(std::int32_t count, Next next) {
     // The tree of n nodes is the tree of the first (n-1)/2 as the left
     // subtree, the next node as the root, and the tree of the last n/2 as
     // the right subtree. Its height is bit_width(n), so every root's
     // balance is bit_width(n/2) - bit_width((n-1)/2), 0 or +1. The frames
-    // stand for the recursion; nodes are taken from the chain in order.
+    // stand for the recursion; nodes are taken from next() in order.
     struct Frame {
         std::int32_t size;  // nodes in this subtree
         int stage;          // 0: left next, 1: root next, 2: right done
@@ -664,7 +676,6 @@ void AvlIndex<Item>::BuildFrom(Node* first, std::int32_t count) {
     };
     Frame frames[kMaxHeight];
     int depth = 0;
-    Node* next = first;      // the next node in order
     Node* built = nullptr;   // the subtree finished last
     auto open = [&](std::int32_t size) {
         if (size == 0) {
@@ -686,8 +697,7 @@ void AvlIndex<Item>::BuildFrom(Node* first, std::int32_t count) {
         } else if (f.stage == 1) {
             f.stage = 2;
             f.left = built;
-            f.root = next;
-            next = next->link[1];  // read before the root's links are set
+            f.root = next();
             open(f.size / 2);
         } else {
             Node* root = f.root;
