@@ -25,8 +25,10 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <type_traits>
 #include <vector>
 
@@ -213,6 +215,23 @@ private:
     // `replace` is set.
     template <typename Order>
     Item* Place(Node* node, Order order, bool replace);
+
+    // Doubles the block (at first 256 entries), keeping its entries; false,
+    // with the block as it was, when memory runs out. (A block of our own
+    // rather than std::vector keeps the library's Windows builds free of
+    // the standard library's formatted exceptions.)
+    static bool Grow(std::unique_ptr<Item*[]>* block, std::int32_t* capacity) {
+        std::int32_t larger = *capacity == 0 ? 256 : *capacity * 2;
+        try {
+            std::unique_ptr<Item*[]> grown(new Item*[static_cast<std::size_t>(larger)]);
+            for (std::int32_t i = 0; i < *capacity; ++i) grown[i] = (*block)[i];
+            *block = std::move(grown);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        *capacity = larger;
+        return true;
+    }
 
     // Builds a balanced tree of `count` nodes, taken in ascending order from
     // `next()`, and makes it the index's tree. A node's links are set only
@@ -578,9 +597,10 @@ std::int32_t AvlIndex<Item>::RemoveWhere(Doomed doomed) {
     // needs no memory.
     constexpr std::int32_t kFew = 64;
     const auto height = static_cast<std::int32_t>(std::bit_width(static_cast<std::uint32_t>(count_)));
-    Item* few[kFew];          // the first doomed items
-    std::vector<Item*> more;  // the doomed items after them
-    bool listed = true;       // every doomed item so far is in few or more
+    Item* few[kFew];                 // the first doomed items
+    std::unique_ptr<Item*[]> more;   // the doomed items after them
+    std::int32_t moreCapacity = 0;
+    bool listed = true;              // every doomed item so far is in few or more
     std::int32_t marked = 0;  // doomed items met
     Node* stack[kMaxHeight];  // ancestors whose items come later
     int depth = 0;
@@ -598,12 +618,10 @@ std::int32_t AvlIndex<Item>::RemoveWhere(Doomed doomed) {
                 listed = false;
             } else if (marked < kFew) {
                 few[marked] = ItemOf(node);
+            } else if (marked - kFew < moreCapacity || Grow(&more, &moreCapacity)) {
+                more[marked - kFew] = ItemOf(node);
             } else {
-                try {
-                    more.push_back(ItemOf(node));
-                } catch (const std::bad_alloc&) {
-                    listed = false;
-                }
+                listed = false;
             }
             ++marked;
         }
@@ -613,7 +631,7 @@ std::int32_t AvlIndex<Item>::RemoveWhere(Doomed doomed) {
 
     if (listed) {
         for (std::int32_t i = 0; i < marked && i < kFew; ++i) ReleaseItem(Remove(few[i]));
-        for (Item* item : more) ReleaseItem(Remove(item));
+        for (std::int32_t i = kFew; i < marked; ++i) ReleaseItem(Remove(more[i - kFew]));
         return marked;
     }
     // Many go: a balanced tree of the survivors is built in one more pass,
