@@ -92,7 +92,6 @@ public:
     }
 
 private:
-
     // A pattern of nothing but "*" matches every non-empty text, and no
     // stored nick, address or channel is ever empty (each was a token). So
     // such a pattern needs no look at the record's string at all, which

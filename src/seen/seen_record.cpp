@@ -43,7 +43,6 @@ SeenRecord* BuildRecord(const char* nick, const char* address, const char* chann
 
 void ReleaseRecord(SeenRecord* record) {
     if (record == nullptr) return;
-    record->~SeenRecord();
     ::operator delete(record);
 }
 

@@ -21,12 +21,12 @@ void SeenSave(char* buffer) {
     if (!OpenSeenFile(fileName, FileMode::Write, buffer, &file)) return;
     LineWriter writer(file.handle);
 
-    char line[platform::kFormatLimit];
-    std::size_t length = static_cast<std::size_t>(platform::FormatBounded(line, kHeaderFormat, tableName));
-    writer.WriteFileLine(line, length);
-
-    // Each line is formed straight into the writer's buffer.
+    // Each line is formed straight into the writer's buffer, which has room
+    // for the first line whatever happens.
     static_assert(kMaxLineLength + 1 <= LineWriter::kLineRoom);
+    char* header = writer.LineSpace();
+    writer.EndLine(static_cast<std::size_t>(platform::FormatBounded(header, kHeaderFormat, tableName)));
+    std::size_t length;
     int written = 0;
     seen::SeenIndex* index = table->index;
     index->ResetCursor();

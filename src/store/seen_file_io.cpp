@@ -1,7 +1,6 @@
 #include "store/seen_file_io.h"
 
 #include <cassert>
-#include <cstring>
 #include <new>
 
 #include "protocol/reply.h"
@@ -59,16 +58,6 @@ bool LineWriter::Flush() {
         failed_ = !platform::WriteToFile(file_, buffer_.get(), static_cast<std::uint32_t>(used_));
     }
     used_ = 0;
-    return !failed_;
-}
-
-bool LineWriter::WriteFileLine(const char* line, std::size_t length) {
-    assert(length + 2 <= kCapacity);
-    if (used_ + length + 2 > kCapacity && !Flush()) return false;
-    std::memcpy(buffer_.get() + used_, line, length);
-    buffer_[used_ + length] = '\r';
-    buffer_[used_ + length + 1] = '\n';
-    used_ += length + 2;
     return !failed_;
 }
 

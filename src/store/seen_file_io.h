@@ -57,14 +57,10 @@ public:
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
 
-    // Adds `length` characters of `line` and CR LF; a line is shorter than
-    // the buffer (every line is formed within the formatter's bound). False
+    // Room for a line of up to kLineRoom characters (the formatter's bound),
+    // formed in place and then ended with EndLine, which adds CR LF; nullptr
     // once any write has failed.
-    bool WriteFileLine(const char* line, std::size_t length);
-
-    // Room for a line of up to kLineRoom characters, formed in place and
-    // then ended with EndLine; nullptr once any write has failed.
-    static constexpr std::size_t kLineRoom = 1024;
+    static constexpr std::size_t kLineRoom = platform::kFormatLimit;
     char* LineSpace();
     void EndLine(std::size_t length);
 
