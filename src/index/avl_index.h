@@ -52,11 +52,7 @@ class SortedRun {
 public:
     SortedRun() = default;
     ~SortedRun() {
-        for (AvlNode* node = first_; node != nullptr;) {
-            AvlNode* next = node->link[1];
-            ReleaseItem(reinterpret_cast<Item*>(node));
-            node = next;
-        }
+        Drain([](Item* item) { ReleaseItem(item); });
     }
     SortedRun(const SortedRun&) = delete;
     SortedRun& operator=(const SortedRun&) = delete;
