@@ -77,7 +77,7 @@ void DeleteMatchingTables(const char* pattern, int* deleted, int* kept) {
     *deleted = *kept = 0;
     for (TableEntry** link = &tableRegistry.head; *link != nullptr;) {
         TableEntry* entry = *link;
-        if (text::IsWildMatch(pattern, entry->name)) {
+        if (text::WildMatch(pattern, entry->name, false)) {
             *link = entry->next;
             ReleaseTable(entry);
             ++*deleted;
