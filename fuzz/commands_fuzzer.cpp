@@ -12,6 +12,7 @@
 
 #include "fuzz_support.h"
 #include "host/exports.h"
+#include "seen/table_registry.h"
 #include "support/state_checks.h"
 
 namespace {
@@ -74,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             lastspot::fuzz::Fail(name + " replied '" + buffer.data() + "'");
         }
         std::string problem;
-        if (!lastspot::testing::CheckLibraryState(&problem)) {
+        if (!lastspot::seen::CheckTables(&problem)) {
             lastspot::fuzz::Fail("after " + name + ": " + problem);
         }
     }

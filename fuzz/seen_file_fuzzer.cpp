@@ -10,6 +10,7 @@
 
 #include "fuzz_support.h"
 #include "host/exports.h"
+#include "seen/table_registry.h"
 #include "support/state_checks.h"
 
 namespace {
@@ -39,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lastspot::fuzz::Fail("SeenLoad replied '" + reply + "'");
     }
     std::string problem;
-    if (!lastspot::testing::CheckLibraryState(&problem)) lastspot::fuzz::Fail(problem);
+    if (!lastspot::seen::CheckTables(&problem)) lastspot::fuzz::Fail(problem);
     if (reply.compare(0, 4, "+OK ") != 0) {
         if (Run(SeenCount, "t") != "+OK 1" ||
             Run(SeenGet, "t keeper") != "+OK keeper k@h #c join 1 2 kept") {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "seen/seen_record.h"
 
@@ -30,6 +31,12 @@ extern TableRegistry tableRegistry;
 // (also for the empty name).
 TableEntry* FindTable(const char* name);
 
+// The opening of every command that works on one table: the table named by
+// the first token of the argument line in `buffer`, found with FindTable
+// (so now at the front), with `*cursor` at the rest of the line and `*name`
+// (when given) at the token; or nullptr after replying TABLE.
+TableEntry* TakeTable(char* buffer, char** cursor, const char** name = nullptr);
+
 // Whether a table called `name` exists; moves nothing.
 bool TableExists(const char* name);
 
@@ -54,5 +61,41 @@ int ReleaseAllTables();
 // Empties the registry without releasing anything (a second load of the
 // library forgets the first one's tables).
 void ForgetTables();
+
+// The registry's own invariants: every table has a name and an index, its
+// stored hash is the IrcHash of its name, and no two names are equal under
+// the IRC case rules. False, with `*problem` naming the broken one,
+// otherwise.
+bool CheckRegistry(std::string* problem);
+
+// Every invariant of the library's state, as a verify build checks it after
+// each command that changes state and as the tests check it: the registry's,
+// then each table's index (its own Verify) and that every table is back in
+// nick order. False, with `*problem` naming the table and the broken
+// invariant, otherwise. Walks each index with its cursor. Inline, so that
+// only the programs that check (verify builds, tests) carry it.
+inline bool CheckTables(std::string* problem) {
+    auto inNickOrder = [problem](SeenIndex* index) {
+        // Verify checks the order in force; between commands it is the nick order.
+        const SeenRecord* previous = nullptr;
+        index->ResetCursor();
+        while (const SeenRecord* record = index->NextItem()) {
+            if (previous != nullptr && CompareByNick(previous, record) >= 0) {
+                *problem = "records out of nick order";
+                return false;
+            }
+            previous = record;
+        }
+        return true;
+    };
+    if (!CheckRegistry(problem)) return false;
+    for (TableEntry* table = tableRegistry.head; table != nullptr; table = table->next) {
+        if (!table->index->Verify(problem) || !inNickOrder(table->index)) {
+            *problem = std::string("table ") + table->name + ": " + *problem;
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace lastspot::seen

@@ -22,6 +22,7 @@
 #include "host/exports.h"
 #include "platform/platform.h"
 #include "support/scratch_directory.h"
+#include "seen/table_registry.h"
 #include "support/state_checks.h"
 
 namespace {
@@ -184,7 +185,7 @@ protected:
                 EXPECT_EQ(Tables(), after);
             }
             std::string problem;
-            EXPECT_TRUE(testing::CheckLibraryState(&problem)) << problem;
+            EXPECT_TRUE(seen::CheckTables(&problem)) << problem;
             StopLibrary();
             EXPECT_EQ(liveBlocks, 0) << "blocks leaked (setup made " << setupBlocks << ")";
             if (!failureHappened) break;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/exports.h"
+#include "seen/table_registry.h"
 #include "support/state_checks.h"
 
 namespace {
@@ -44,7 +45,7 @@ void Expect(const std::string& what, const std::string& got, const std::string& 
 
 void ExpectValid(const std::string& when) {
     std::string problem;
-    bool ok = lastspot::testing::CheckLibraryState(&problem);
+    bool ok = lastspot::seen::CheckTables(&problem);
     Expect("invariants " + when, ok ? "hold" : problem, "hold");
 }
 

@@ -81,7 +81,7 @@ std::string RunLine(protocol::CommandBody body, const std::string& line) {
     EXPECT_LT(line.size(), buffer.size());
     std::memcpy(buffer.data(), line.c_str(), std::min(line.size() + 1, buffer.size()));
     buffer.back() = '\0';
-    EXPECT_EQ(protocol::RunCommand(buffer.data(), body), protocol::kCommandResult) << line;
+    EXPECT_EQ(protocol::RunCommand(buffer.data(), {"body", body, protocol::Effect::Changes}, CheckTables), protocol::kCommandResult) << line;
     return buffer.data();
 }
 

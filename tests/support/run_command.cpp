@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/lifecycle.h"
+#include "seen/table_registry.h"
 
 namespace lastspot::testing {
 
@@ -12,7 +13,9 @@ std::string RunBody(protocol::CommandBody body, const std::string& arguments) {
     std::vector<char> buffer(4096, '\0');
     std::memcpy(buffer.data(), arguments.c_str(), std::min(arguments.size() + 1, buffer.size()));
     buffer.back() = '\0';
-    protocol::RunCommand(buffer.data(), body);
+    // Checked afterwards in a verify build, as if it changed state.
+    const protocol::Command command{"a command body", body, protocol::Effect::Changes};
+    protocol::RunCommand(buffer.data(), command, seen::CheckTables);
     return buffer.data();
 }
 
