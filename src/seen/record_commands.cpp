@@ -13,52 +13,68 @@ using protocol::ErrorCode;
 using protocol::NextToken;
 using protocol::ReplyError;
 
-int ParseRecordFields(char* line, RecordFields* fields) {
+AddLineResult ParseRecordFields(char* line, RecordFields* fields) {
     char* cursor = line;
     fields->nick = NextToken(&cursor);
-    if (fields->nick[0] == '\0') return kNoNick;
+    if (fields->nick[0] == '\0') return AddLineResult::NoNick;
     fields->address = NextToken(&cursor);
-    if (fields->address[0] == '\0') return kNoAddress;
+    if (fields->address[0] == '\0') return AddLineResult::NoAddress;
     fields->channel = NextToken(&cursor);
-    if (fields->channel[0] == '\0') return kNoChannel;
+    if (fields->channel[0] == '\0') return AddLineResult::NoChannel;
     fields->type = NextToken(&cursor);
-    if (fields->type[0] == '\0') return kNoType;
+    if (fields->type[0] == '\0') return AddLineResult::NoType;
     const char* seenTime = NextToken(&cursor);
-    if (!protocol::IsDecimal(seenTime)) return kBadSeenTime;
+    if (!protocol::IsDecimal(seenTime)) return AddLineResult::BadSeenTime;
     const char* timeSpent = NextToken(&cursor);
-    if (!protocol::IsDecimal(timeSpent)) return kBadTimeSpent;
+    if (!protocol::IsDecimal(timeSpent)) return AddLineResult::BadTimeSpent;
     fields->seenTime = static_cast<std::int32_t>(protocol::ParseDecimal(seenTime));
     fields->timeSpent = static_cast<std::int32_t>(protocol::ParseDecimal(timeSpent));
     fields->text = cursor;
-    return kAdded;
+    return AddLineResult::Added;
 }
 
-int AddRecordLine(char* line) {
+AddLineResult AddRecordLine(char* line) {
     char* cursor = line;
     TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return kNoTable;
+    if (table == nullptr) return AddLineResult::NoTable;
     RecordFields f;
-    int result = ParseRecordFields(cursor, &f);
-    if (result != kAdded) return result;
+    AddLineResult result = ParseRecordFields(cursor, &f);
+    if (result != AddLineResult::Added) return result;
     AddOrReplace(table->index, f.nick, f.address, f.channel, f.type, f.timeSpent, f.text,
                  f.seenTime);
-    return kAdded;
+    return AddLineResult::Added;
 }
 
+namespace {
+
+// The reply to each failed test. Each result names its code, so no order
+// can slip, and a result left out does not compile (-Wswitch).
+constexpr ErrorCode ReplyFor(AddLineResult failed) {
+    switch (failed) {
+        case AddLineResult::NoTable: return ErrorCode::Table;
+        case AddLineResult::NoNick: return ErrorCode::Nick;
+        case AddLineResult::NoAddress: return ErrorCode::Addy;
+        case AddLineResult::NoChannel: return ErrorCode::Chan;
+        case AddLineResult::NoType: return ErrorCode::Type;
+        case AddLineResult::BadSeenTime: return ErrorCode::When;
+        case AddLineResult::BadTimeSpent: return ErrorCode::TimeSpent;
+        case AddLineResult::Added: break;
+    }
+    return ErrorCode::Internal;  // Added is no failure
+}
+
+}  // namespace
+
 void SeenAdd(char* buffer) {
-    // AddRecordLine's results, 1 to 7, in the order it tests.
-    static constexpr ErrorCode kFailures[] = {ErrorCode::Table, ErrorCode::Nick, ErrorCode::Addy,
-                                              ErrorCode::Chan,  ErrorCode::Type, ErrorCode::When,
-                                              ErrorCode::TimeSpent};
-    int result = AddRecordLine(buffer);
-    if (result != kAdded) return ReplyError(buffer, kFailures[result - 1]);
+    AddLineResult result = AddRecordLine(buffer);
+    if (result != AddLineResult::Added) return ReplyError(buffer, ReplyFor(result));
     protocol::ReplyOk(buffer);
 }
 
 void SeenGet(char* buffer) {
-    char* cursor = buffer;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
+    char* cursor;
+    TableEntry* table = TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
     const char* nick = NextToken(&cursor);
     if (nick[0] == '\0') return ReplyError(buffer, ErrorCode::Nick);
     const SeenRecord* record = FindByNick(table->index, nick);
@@ -70,9 +86,9 @@ void SeenGet(char* buffer) {
 }
 
 void SeenDel(char* buffer) {
-    char* cursor = buffer;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
+    char* cursor;
+    TableEntry* table = TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
     const char* nick = NextToken(&cursor);
     if (nick[0] == '\0') return ReplyError(buffer, ErrorCode::Nick);
     if (!RemoveByNick(table->index, nick)) return ReplyError(buffer, ErrorCode::Found);
@@ -80,16 +96,16 @@ void SeenDel(char* buffer) {
 }
 
 void SeenCount(char* buffer) {
-    char* cursor = buffer;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
+    char* cursor;
+    TableEntry* table = TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
     platform::FormatBounded(buffer, "+OK %d", static_cast<int>(table->index->Count()));
 }
 
 void SeenClear(char* buffer) {
-    char* cursor = buffer;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
+    char* cursor;
+    TableEntry* table = TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
     table->index->Clear();
     protocol::ReplyOk(buffer);
 }

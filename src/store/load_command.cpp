@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "protocol/reply.h"
-#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "index/avl_index.h"
 #include "seen/record_commands.h"
@@ -124,13 +123,13 @@ private:
 }  // namespace
 
 void SeenLoad(char* buffer) {
-    char* cursor = buffer;
-    const char* tableName = protocol::NextToken(&cursor);
-    seen::TableEntry* table = seen::FindTable(tableName);
-    if (table == nullptr) return protocol::ReplyError(buffer, protocol::ErrorCode::Table);
+    char* cursor;
+    seen::TableEntry* table = seen::TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
 
     SeenFile file;
-    if (!OpenSeenFile(cursor, FileMode::Read, buffer, &file)) return;
+    FileStatus status = OpenSeenFile(cursor, FileMode::Read, &file);
+    if (status != FileStatus::Ok) return protocol::ReplyError(buffer, ErrorFor(status));
 
     // Every record line goes into the command's table, whatever the file's
     // header says, so a file saved from one table loads into any other.
@@ -144,7 +143,7 @@ void SeenLoad(char* buffer) {
             return !badHeader;
         }
         seen::RecordFields f;
-        if (line[0] == '!' && line[1] == ' ' && seen::ParseRecordFields(line + 2, &f) == seen::kAdded) {
+        if (line[0] == '!' && line[1] == ' ' && seen::ParseRecordFields(line + 2, &f) == seen::AddLineResult::Added) {
             gathered.Add(seen::BuildRecord(f.nick, f.address, f.channel, f.type, f.timeSpent,
                                            f.text, f.seenTime));
             ++accepted;
