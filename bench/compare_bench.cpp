@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "built_library.h"
+#include "support/seen_model.h"
 #include "compare_lines.h"
 #include "compare_system.h"
 #include "text/case_map.h"
@@ -62,11 +63,7 @@ using lastspot::text::WildMatch;
 // ---------------------------------------------------------------------------
 // Records and the workload
 
-struct Record {
-    std::string nick, address, channel, type, text;
-    std::int32_t seenTime = 0;
-    std::int32_t timeSpent = 0;
-};
+using Record = lastspot::testing::ModelRecord;  // the tests' record
 
 std::string LineOf(const Record& r) {
     return std::string(kTableName) + " " + r.nick + " " + r.address + " " + r.channel + " " +

@@ -1,68 +1,30 @@
 // The record layer: the two orders over records, add-or-replace, lookup and
-// removal by nick, and who owns what. Allocations are counted through the
-// global operator new of this program, so the tests can tell that a replace,
-// a removal or the destruction of an index leaves nothing behind and that a
-// lookup allocates nothing.
+// removal by nick, and who owns what. Allocations are counted by the
+// counting allocator, so the tests can tell that a replace, a removal or
+// the destruction of an index leaves nothing behind and that a lookup
+// allocates nothing.
 #include "seen/seen_record.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <limits>
 #include <memory>
-#include <new>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
-namespace {
-
-// Blocks handed out by operator new and not yet given back, and every block
-// ever handed out. Single-threaded, like the library.
-std::int64_t liveBlocks = 0;
-std::int64_t blocksAllocated = 0;
-
-}  // namespace
-
-// Kept out of line: inlined into a caller, GCC would pair the free() here
-// with the caller's operator new and warn about a mismatch.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    ++liveBlocks;
-    ++blocksAllocated;
-    return block;
-}
-[[gnu::noinline]] void* operator new[](std::size_t size) { return operator new(size); }
-[[gnu::noinline]] void operator delete(void* block) noexcept {
-    if (block == nullptr) return;
-    --liveBlocks;
-    std::free(block);
-}
-[[gnu::noinline]] void operator delete[](void* block) noexcept { operator delete(block); }
-[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
-    operator delete(block);
-}
-[[gnu::noinline]] void operator delete[](void* block, std::size_t) noexcept {
-    operator delete(block);
-}
+#include "support/counting_allocator.h"
+#include "support/seen_model.h"
 
 namespace lastspot::seen {
 namespace {
 
-// Whether this program's operator new is the one in use. A tool that
-// brings its own (valgrind does) leaves the counts at zero; finding leaks is
-// then that tool's job.
-bool CountingAllocations() {
-    std::int64_t before = blocksAllocated;
-    void* block = ::operator new(1);
-    ::operator delete(block);
-    return blocksAllocated != before;
-}
+using testing::Allocations;
+using testing::AllocationsAreCounted;
 
 constexpr char kNotCounting[] = "allocations are not counted under this allocator";
 
@@ -305,13 +267,13 @@ TEST(SeenRecordLookup, ProbesBorrowTheCallersNickAndAllocateNothing) {
 
     // A nick on the stack: releasing it, or writing through the probe, would
     // show here (or crash: it was never allocated).
-    bool counting = CountingAllocations();
+    bool counting = AllocationsAreCounted();
     char nick[] = "BOB";
-    std::int64_t allocatedBefore = blocksAllocated;
+    std::int64_t allocatedBefore = Allocations().made;
     SeenRecord* found = FindByNick(&index, nick);
     SeenRecord* missed = FindByNick(&index, "nobody");
     bool missedRemove = RemoveByNick(&index, "nobody");
-    std::int64_t lookupAllocations = blocksAllocated - allocatedBefore;
+    std::int64_t lookupAllocations = Allocations().made - allocatedBefore;
     if (counting) {
         EXPECT_EQ(lookupAllocations, 0);
     }
@@ -321,10 +283,10 @@ TEST(SeenRecordLookup, ProbesBorrowTheCallersNickAndAllocateNothing) {
     EXPECT_STREQ(nick, "BOB");
 
     char other[] = "CAROL";
-    allocatedBefore = blocksAllocated;
+    allocatedBefore = Allocations().made;
     bool removed = RemoveByNick(&index, other);
     if (counting) {
-        EXPECT_EQ(blocksAllocated - allocatedBefore, 0);
+        EXPECT_EQ(Allocations().made - allocatedBefore, 0);
     }
     EXPECT_TRUE(removed);
     EXPECT_STREQ(other, "CAROL");
@@ -335,22 +297,22 @@ TEST(SeenRecordLookup, ProbesBorrowTheCallersNickAndAllocateNothing) {
 // Ownership
 
 TEST(SeenRecordOwnership, ReplaceAndRemoveLeaveNothingAllocated) {
-    if (!CountingAllocations()) {
+    if (!AllocationsAreCounted()) {
         GTEST_SKIP() << kNotCounting;
     }
     SeenIndex index;
     AddOrReplace(&index, "first", "a@h", "#c", "join", 0, "", 1);
 
-    std::int64_t before = liveBlocks;
+    std::int64_t before = Allocations().live;
     AddOrReplace(&index, "Bob", "bob@host", "#chan", "join", 5, "text", 100);
-    std::int64_t oneRecord = liveBlocks - before;
+    std::int64_t oneRecord = Allocations().live - before;
     // A replace releases the record it replaces.
     AddOrReplace(&index, "BOB", "bob@elsewhere.example", "#other", "quit", 9,
                  "a much longer text than before", 200);
     AddOrReplace(&index, "bob", nullptr, nullptr, nullptr, 0, nullptr, 300);
-    std::int64_t afterReplaces = liveBlocks - before;
+    std::int64_t afterReplaces = Allocations().live - before;
     bool removed = RemoveByNick(&index, "Bob");
-    std::int64_t afterRemove = liveBlocks - before;
+    std::int64_t afterRemove = Allocations().live - before;
 
     EXPECT_GT(oneRecord, 0);
     EXPECT_EQ(afterReplaces, oneRecord);
@@ -359,19 +321,19 @@ TEST(SeenRecordOwnership, ReplaceAndRemoveLeaveNothingAllocated) {
 }
 
 TEST(SeenRecordOwnership, ClearingOrDestroyingAnIndexReleasesItsRecords) {
-    if (!CountingAllocations()) {
+    if (!AllocationsAreCounted()) {
         GTEST_SKIP() << kNotCounting;
     }
-    std::int64_t before = liveBlocks;
+    std::int64_t before = Allocations().live;
     auto* table = new SeenIndex;
-    std::int64_t emptyIndex = liveBlocks - before;
+    std::int64_t emptyIndex = Allocations().live - before;
     for (int i = 0; i < 500; ++i) {
         std::string nick = "nick" + std::to_string(i * 7919 % 500);
         AddOrReplace(table, nick.c_str(), "a@h", "#c", "join", i, "text", i);
     }
-    std::int64_t filled = liveBlocks - before;
+    std::int64_t filled = Allocations().live - before;
     table->Clear();
-    std::int64_t cleared = liveBlocks - before;
+    std::int64_t cleared = Allocations().live - before;
     for (int i = 0; i < 500; ++i) {
         std::string nick = "again" + std::to_string(i);
         AddOrReplace(table, nick.c_str(), "a@h", "#c", "join", i, "", i);
@@ -380,7 +342,7 @@ TEST(SeenRecordOwnership, ClearingOrDestroyingAnIndexReleasesItsRecords) {
     // Through the base class, as the registry and the sorted listing do.
     index::AvlIndex<SeenRecord>* base = table;
     delete base;
-    std::int64_t destroyed = liveBlocks - before;
+    std::int64_t destroyed = Allocations().live - before;
 
     EXPECT_EQ(filled, emptyIndex + 500) << "one block per record";
     EXPECT_EQ(cleared, emptyIndex);
@@ -391,37 +353,29 @@ TEST(SeenRecordOwnership, ClearingOrDestroyingAnIndexReleasesItsRecords) {
 TEST(SeenRecordOwnership, RandomAddsReplacesAndRemovesBalanceTheirAllocations) {
     std::mt19937 random(4);
     const char alphabet[] = "aA[{]}\\|^~bB_";
-    std::int64_t before = liveBlocks;
+    std::int64_t before = Allocations().live;
     {
         SeenIndex index;
-        std::vector<std::string> folded;  // the nicks held, folded by hand
-        auto fold = [](std::string nick) {
-            for (char& c : nick) {
-                if (c >= 'a' && c <= '~') c = static_cast<char>(c - 32);
-            }
-            return nick;
-        };
+        std::set<std::string> held;  // the nicks held, folded
         for (int step = 0; step < 4000; ++step) {
             std::string nick(1 + random() % 3, ' ');
             for (char& c : nick) c = alphabet[random() % (sizeof alphabet - 1)];
-            std::string key = fold(nick);
-            bool held = std::find(folded.begin(), folded.end(), key) != folded.end();
+            std::string key = testing::Fold(nick);
             if (random() % 3 != 0) {
                 std::string text(random() % 20, 't');
                 AddOrReplace(&index, nick.c_str(), "a@h", "#c", "join", 0, text.c_str(),
                              static_cast<std::int32_t>(random()));
-                if (!held) folded.push_back(key);
+                held.insert(key);
                 ASSERT_STREQ(FindByNick(&index, key.c_str())->nick, nick.c_str());
             } else {
-                ASSERT_EQ(RemoveByNick(&index, nick.c_str()), held) << nick;
-                if (held) folded.erase(std::find(folded.begin(), folded.end(), key));
+                ASSERT_EQ(RemoveByNick(&index, nick.c_str()), held.erase(key) == 1) << nick;
             }
-            ASSERT_EQ(index.Count(), static_cast<int>(folded.size()));
+            ASSERT_EQ(index.Count(), static_cast<int>(held.size()));
         }
         ExpectValid(index);
     }
-    if (CountingAllocations()) {
-        EXPECT_EQ(liveBlocks, before);
+    if (AllocationsAreCounted()) {
+        EXPECT_EQ(Allocations().live, before);
     }
 }
 
