@@ -11,6 +11,7 @@
 #include "host/lifecycle.h"
 #include "seen/command_generator.h"
 #include "support/run_command.h"
+#include "support/scratch_directory.h"
 #include "support/seen_model.h"
 #include "support/state_checks.h"
 
@@ -55,6 +56,7 @@ TEST_F(RandomCommands, RecordAndTableCommandsAgreeWithTheModel) {
 
 TEST_F(RandomCommands, MatchCommandsAndExpiryAgreeWithTheModel) {
     const std::vector<std::string> names = {"big", "Mix[1]", "o\\ther"};
+    ScratchDirectory scratch("lastspot-random-");
     for (std::uint32_t seed : {11u, 12u, 13u}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         CommandGenerator generator(seed);
@@ -72,6 +74,11 @@ TEST_F(RandomCommands, MatchCommandsAndExpiryAgreeWithTheModel) {
                     ExpectSameTables("after " + line.command + " " + line.arguments);
                 }
             }
+            // The saved file holds what the model says it should.
+            const std::string& name = names[round % names.size()];
+            const std::string file = scratch.PathOf("saved.seen");
+            RunExport(CommandNamed("SeenSave"), name + " " + file);
+            ASSERT_EQ(FileContents(file), SeenModel::SavedFile(name, *model_.Find(name))) << name;
         }
         RunBoth({"SeenTableClear", ""});
     }
