@@ -20,7 +20,7 @@ namespace {
 
 // Only a verify build names the checks, so the others do not carry them.
 #ifdef LASTSPOT_VERIFY
-constexpr protocol::StateCheck kStateCheck = lastspot::seen::CheckTables;
+constexpr protocol::StateCheck kStateCheck = lastspot::seen::CheckAfterCommand;
 #else
 constexpr protocol::StateCheck kStateCheck = nullptr;
 #endif
