@@ -1,9 +1,7 @@
 #include "seen/table_registry.h"
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "protocol/reply.h"
 #include "protocol/tokenizer.h"
@@ -118,35 +116,5 @@ int ReleaseAllTables() {
 }
 
 void ForgetTables() { tableRegistry.head = nullptr; }
-
-bool CheckRegistry(std::string* problem) {
-    std::vector<const TableEntry*> entries;
-    for (const TableEntry* entry = tableRegistry.head; entry != nullptr; entry = entry->next) {
-        if (entry->name == nullptr || entry->name[0] == '\0' || entry->index == nullptr) {
-            *problem = "a table without a name or an index";
-            return false;
-        }
-        if (entry->hash != text::IrcHash(entry->name)) {
-            *problem = std::string("table ") + entry->name + ": stored hash " +
-                       std::to_string(entry->hash) + ", but its name hashes to " +
-                       std::to_string(text::IrcHash(entry->name));
-            return false;
-        }
-        entries.push_back(entry);
-    }
-    // Equal names have equal hashes: sorted by hash, then name, they meet.
-    auto before = [](const TableEntry* a, const TableEntry* b) {
-        return a->hash != b->hash ? a->hash < b->hash : text::IrcCompare(a->name, b->name) < 0;
-    };
-    std::sort(entries.begin(), entries.end(), before);
-    for (std::size_t i = 1; i < entries.size(); ++i) {
-        if (!before(entries[i - 1], entries[i])) {
-            *problem = std::string("tables ") + entries[i - 1]->name + " and " + entries[i]->name +
-                       " have one name under the IRC case rules";
-            return false;
-        }
-    }
-    return true;
-}
 
 }  // namespace lastspot::seen

@@ -62,54 +62,30 @@ int ReleaseAllTables();
 // library forgets the first one's tables).
 void ForgetTables();
 
+// The checks of the registry and its tables, which a verify build runs after
+// each command that changes state and the tests run at will. Each returns
+// false, with `*problem` naming the table and the broken invariant, when
+// one does not hold. They live in table_registry_checks.cpp, a file of its
+// own, so that the shipped library, which never calls them, does not carry
+// them.
+
 // The registry's own invariants: every table has a name and an index, its
 // stored hash is the IrcHash of its name, and no two names are equal under
-// the IRC case rules. False, with `*problem` naming the broken one,
-// otherwise.
+// the IRC case rules.
 bool CheckRegistry(std::string* problem);
 
 // The invariants of one table: its index's own (Verify, called from here
 // alone) and that the index is back in nick order, as it is between
-// commands. False, with `*problem` naming the table and the broken
-// invariant, otherwise. Walks the index with its cursor. Inline, like the
-// two checks below, so that only the programs that check (verify builds,
-// tests) carry it.
-inline bool CheckTable(TableEntry* table, std::string* problem) {
-    SeenIndex* index = table->index;
-    bool holds = index->Verify(problem);
-    if (holds) {
-        // Verify checks the order in force; between commands it is the nick order.
-        const SeenRecord* previous = nullptr;
-        index->ResetCursor();
-        while (const SeenRecord* record = index->NextItem()) {
-            if (previous != nullptr && CompareByNick(previous, record) >= 0) {
-                *problem = "records out of nick order";
-                holds = false;
-                break;
-            }
-            previous = record;
-        }
-    }
-    if (!holds) *problem = std::string("table ") + table->name + ": " + *problem;
-    return holds;
-}
+// commands. Walks the index with its cursor.
+bool CheckTable(TableEntry* table, std::string* problem);
 
 // Every invariant of the library's state: the registry's and every
 // table's. What the tests check.
-inline bool CheckTables(std::string* problem) {
-    if (!CheckRegistry(problem)) return false;
-    for (TableEntry* table = tableRegistry.head; table != nullptr; table = table->next) {
-        if (!CheckTable(table, problem)) return false;
-    }
-    return true;
-}
+bool CheckTables(std::string* problem);
 
 // What a verify build checks after each command that changes state: the
 // registry's invariants and the table at its front, the only one a command
 // changes (the one it found, or made, or loaded into).
-inline bool CheckAfterCommand(std::string* problem) {
-    if (!CheckRegistry(problem)) return false;
-    return tableRegistry.head == nullptr || CheckTable(tableRegistry.head, problem);
-}
+bool CheckAfterCommand(std::string* problem);
 
 }  // namespace lastspot::seen
