@@ -46,6 +46,12 @@ struct ModelRecord {
 // unsigned characters, so the map's order is the IRC nick order.
 using ModelTable = std::map<std::string, ModelRecord>;
 
+// A table as the model keeps it.
+struct ModelTableEntry {
+    std::string name;  // as created
+    ModelTable records;
+};
+
 class SeenModel {
 public:
     // The reply the library gives to `command` with `arguments` (read up to
@@ -73,32 +79,7 @@ public:
     std::string Dump() const;
 
 private:
-    struct Table {
-        std::string name;
-        ModelTable records;
-    };
-    class Line;
-    using Command = std::string (SeenModel::*)(Line&);
-
-    Table* TakeTable(Line& line);
-    std::string TableAdd(Line& line);
-    std::string TableDel(Line& line);
-    std::string TableDelMatch(Line& line);
-    std::string TableCount(Line& line);
-    std::string TableClear(Line& line);
-    std::string Add(Line& line);
-    std::string Get(Line& line);
-    std::string Del(Line& line);
-    std::string Count(Line& line);
-    std::string Clear(Line& line);
-    std::string Match(Line& line);
-    std::string MatchSort(Line& line);
-    std::string MatchCount(Line& line);
-    std::string DelMatch(Line& line);
-    std::string Expire(Line& line);
-
-    static const std::map<std::string, Command> kCommands;
-    std::map<std::string, Table> tables_;  // by folded name
+    std::map<std::string, ModelTableEntry> tables_;  // by folded name
 };
 
 }  // namespace lastspot::testing
