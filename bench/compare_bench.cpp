@@ -2,25 +2,32 @@
 // exports of the built library as a host calls them, beside what a script
 // author could have used instead, on the same records in the same process:
 //
-//   std::map   keyed by the IRC comparison: the record commands, and the
-//              whole-table commands as an in-order walk, collect-and-sort
-//              and a selection for expiry by count;
+//   hash map   absl::flat_hash_map keyed by the IRC case-folded nick: the
+//              point commands (with abseil);
+//   B-tree     absl::btree_map under the IRC comparison: every command, the
+//              whole-table ones as in-order walks (with abseil);
+//   std::map   the same under the IRC comparison;
 //   vector     the records in nick order in one flat vector, scanned: the
 //              whole-table commands;
-//   SQLite     an in-memory database, every command (builds with SQLite);
+//   SQLite     an in-memory database, every command (with SQLite);
 //   stdio      saving and loading: the library's own file written with a
 //              flush to the disk, and read back and cut into lines.
 //
 // Every anchor takes the same argument lines in a buffer and forms the same
-// replies (compare_lines.h); the replies are checked against the library's.
+// replies (compare_anchors.h); the replies are checked against the library's.
 //
-//   compare_bench [RECORDS [ROUNDS]]      (default 100000 records, 3 rounds)
+//   compare_bench [RECORDS [ROUNDS]] [--csv FILE]   (default 100000, 3)
 //
-// Each round runs every operation once, and every operation runs its
-// variants one right after the other, starting with another one each
-// round, so that the machine's drift hits them alike; the table shows the
-// median of the rounds. Times are nanoseconds per call for the
-// single-record commands and per record in the table for the others.
+// Each whole-table command runs twice: on tables built by random adds, and
+// again after the library's table was saved and loaded (the anchors then
+// rebuilt in nick order). The load is timed over the full table it
+// replaces, so freeing the old records is part of it. Each round runs every
+// operation once, its variants one right after the other, starting with
+// another one each round, so that the machine's drift hits them alike; the
+// table shows the median of the rounds. Times are nanoseconds per call for
+// the point commands and per record in the table for the others. A second
+// table gives the spread of single calls of the point commands over a fill
+// of every record: no call may take time that grows with the table.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -30,7 +37,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -38,7 +44,7 @@
 #include <vector>
 
 #include "built_library.h"
-#include "support/seen_model.h"
+#include "compare_anchors.h"
 #include "compare_lines.h"
 #include "compare_system.h"
 #include "text/case_map.h"
@@ -51,7 +57,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace lastspot::bench;
-using lastspot::platform::FormatBounded;
 using lastspot::text::IrcCompare;
 using lastspot::text::WildMatch;
 
@@ -63,8 +68,6 @@ using lastspot::text::WildMatch;
 // ---------------------------------------------------------------------------
 // Records and the workload
 
-using Record = lastspot::testing::ModelRecord;  // the tests' record
-
 std::string LineOf(const Record& r) {
     return std::string(kTableName) + " " + r.nick + " " + r.address + " " + r.channel + " " +
            r.type + " " + std::to_string(r.seenTime) + " " + std::to_string(r.timeSpent) + " " +
@@ -72,15 +75,16 @@ std::string LineOf(const Record& r) {
 }
 
 // The argument lines of every operation, and the records as the table
-// holds them after the replacing adds (the state every anchor is put back
-// into after an operation that removed records).
+// holds them after the replacing adds.
 struct Workload {
     std::size_t n = 0;
     std::vector<Record> records;           // final values, in nick order
     std::vector<std::string> add;          // first values, in random order
     std::vector<std::string> replace;      // final values, nicks respelled, shuffled
     std::vector<std::string> get, miss, del;
-    std::vector<std::string> restore;      // final lines of what the selective query matches
+    std::vector<std::string> restoreMatch;  // final lines of what the selective query matches
+    std::vector<std::string> restoreTime;   // ... of what expiry by age removes, shuffled
+    std::vector<std::string> restoreCount;  // ... of what expiry by count removes, shuffled
     std::string selective, matchAll, delMatch, expireTime, expireCount;
 };
 
@@ -163,7 +167,7 @@ Workload MakeWorkload(std::size_t n) {
     for (const Record& r : w.records) {
         if (WildMatch("*@host1?.example.net", r.address.c_str(), false) != 0 &&
             WildMatch("#chan1", r.channel.c_str(), false) != 0) {
-            w.restore.push_back(LineOf(r));
+            w.restoreMatch.push_back(LineOf(r));
         }
     }
     std::shuffle(w.replace.begin(), w.replace.end(), random);
@@ -176,206 +180,71 @@ Workload MakeWorkload(std::size_t n) {
     w.delMatch = table + " * *@host1?.example.net #chan1";
     // By age: every record seen before the median time.
     std::nth_element(times.begin(), times.begin() + n / 2, times.end());
-    w.expireTime = table + " t " + std::to_string(times[n / 2]);
+    std::uint32_t cut = static_cast<std::uint32_t>(times[n / 2]);
+    w.expireTime = table + " t " + std::to_string(cut);
     w.expireCount = table + " n " + std::to_string(n / 2);
+    std::vector<const Record*> byRecency;
+    for (const Record& r : w.records) {
+        if (static_cast<std::uint32_t>(r.seenTime) < cut) w.restoreTime.push_back(LineOf(r));
+        byRecency.push_back(&r);
+    }
+    std::sort(byRecency.begin(), byRecency.end(), [](const Record* a, const Record* b) { return MoreRecent(*a, *b); });
+    for (std::size_t i = n / 2; i < n; ++i) w.restoreCount.push_back(LineOf(*byRecency[i]));
+    std::shuffle(w.restoreTime.begin(), w.restoreTime.end(), random);
+    std::shuffle(w.restoreCount.begin(), w.restoreCount.end(), random);
     return w;
 }
 
 // ---------------------------------------------------------------------------
-// The anchors' whole-table commands, for the map and the vector alike
+// The results tables
 
-const Record& RecordOf(const Record& r) { return r; }
-const Record& RecordOf(const std::pair<const std::string, Record>& e) { return e.second; }
-
-bool Matches(const QueryLine& query, const Record& r) {
-    return WildMatch(query.patterns[0], r.nick.c_str(), false) != 0 &&
-           WildMatch(query.patterns[1], r.address.c_str(), false) != 0 &&
-           WildMatch(query.patterns[2], r.channel.c_str(), false) != 0;
-}
-
-// The order of the sorted listing and of expiry by count: latest first,
-// equal times in nick order.
-bool MoreRecent(const Record& a, const Record& b) {
-    if (a.seenTime != b.seenTime) return a.seenTime > b.seenTime;
-    return IrcCompare(a.nick.c_str(), b.nick.c_str()) < 0;
-}
-
-template <class Records>
-void MatchCountIn(const Records& records, char* buffer) {
-    QueryLine query;
-    if (!query.Parse(buffer, true)) return FailLine(buffer);
-    std::uint32_t matches = 0;
-    for (const auto& e : records) {
-        if (!Matches(query, RecordOf(e))) continue;
-        if (++matches == query.maxNicks) break;
-    }
-    FormatBounded(buffer, "+OK %d", static_cast<int>(matches));
-}
-
-template <class Records>
-void MatchIn(const Records& records, char* buffer) {
-    QueryLine query;
-    if (!query.Parse(buffer, true)) return FailLine(buffer);
-    NickList list;
-    std::uint32_t matches = 0;
-    for (const auto& e : records) {
-        const Record& r = RecordOf(e);
-        if (!Matches(query, r)) continue;
-        list.TryAppend(r.nick.c_str(), r.nick.size());
-        if (++matches == query.maxNicks) break;
-    }
-    FormatBounded(buffer, "+OK %d %d %s", static_cast<int>(matches), list.listed, list.text);
-}
-
-// Collects the matches and sorts all of them: the full sorted result.
-template <class Records>
-void MatchSortIn(const Records& records, char* buffer) {
-    QueryLine query;
-    if (!query.Parse(buffer, true)) return FailLine(buffer);
-    std::vector<const Record*> matches;
-    for (const auto& e : records) {
-        if (!Matches(query, RecordOf(e))) continue;
-        matches.push_back(&RecordOf(e));
-        if (matches.size() == query.maxNicks) break;
-    }
-    std::sort(matches.begin(), matches.end(),
-              [](const Record* a, const Record* b) { return MoreRecent(*a, *b); });
-    NickList list;
-    for (const Record* r : matches) {
-        if (!list.TryAppend(r->nick.c_str(), r->nick.size())) break;
-    }
-    FormatBounded(buffer, "+OK %d %d %s", static_cast<int>(matches.size()), list.listed, list.text);
-}
-
-template <class Records>
-void DelMatchIn(Records& records, char* buffer) {
-    QueryLine query;
-    if (!query.Parse(buffer, false)) return FailLine(buffer);
-    std::size_t deleted =
-        std::erase_if(records, [&](const auto& e) { return Matches(query, RecordOf(e)); });
-    FormatBounded(buffer, "+OK %d %d", static_cast<int>(deleted), static_cast<int>(records.size()));
-}
-
-// By time: one pass. By count: a selection finds the last record kept, and
-// one pass removes every record that sorts after it.
-template <class Records>
-void ExpireIn(Records& records, char* buffer) {
-    ExpireLine line;
-    if (!line.Parse(buffer)) return FailLine(buffer);
-    std::size_t removed = 0;
-    if (line.byTime) {
-        removed = std::erase_if(records, [&](const auto& e) {
-            return static_cast<std::uint32_t>(RecordOf(e).seenTime) < line.number;
-        });
-    } else if (records.size() > line.number && line.number == 0) {
-        removed = records.size();
-        records.clear();
-    } else if (records.size() > line.number) {
-        std::vector<const Record*> all;
-        all.reserve(records.size());
-        for (const auto& e : records) all.push_back(&RecordOf(e));
-        auto last = all.begin() + (line.number - 1);
-        std::nth_element(all.begin(), last, all.end(),
-                         [](const Record* a, const Record* b) { return MoreRecent(*a, *b); });
-        Record cut;
-        cut.nick = (*last)->nick;
-        cut.seenTime = (*last)->seenTime;
-        removed = std::erase_if(records, [&](const auto& e) { return MoreRecent(cut, RecordOf(e)); });
-    }
-    FormatBounded(buffer, "+OK %d", static_cast<int>(removed));
-}
-
-// ---------------------------------------------------------------------------
-// The std::map anchor's record commands
-
-struct IrcLess {
-    using is_transparent = void;
-    bool operator()(const std::string& a, const std::string& b) const {
-        return IrcCompare(a.c_str(), b.c_str()) < 0;
-    }
-    bool operator()(const char* a, const std::string& b) const { return IrcCompare(a, b.c_str()) < 0; }
-    bool operator()(const std::string& a, const char* b) const { return IrcCompare(a.c_str(), b) < 0; }
+enum Row {
+    kAddNew, kGetHit, kGetMiss, kAddReplace, kDel,
+    kMatchCountRandom, kMatchRandom, kMatchSortRandom, kExpireCountRandom, kExpireTimeRandom,
+    kDelMatchRandom, kSaveRandom,
+    kLoad,
+    kMatchCountLoaded, kMatchLoaded, kMatchSortLoaded, kExpireCountLoaded, kExpireTimeLoaded,
+    kDelMatchLoaded, kSaveLoaded,
+    kMemory, kRows
 };
-
-using MapTable = std::map<std::string, Record, IrcLess>;
-
-void MapAdd(MapTable& table, char* buffer) {
-    AddLine line;
-    if (!line.Parse(buffer)) return FailLine(buffer);
-    auto at = table.lower_bound(line.nick);
-    if (at == table.end() || IrcCompare(line.nick, at->first.c_str()) != 0) {
-        at = table.emplace_hint(at, line.nick, Record());
-    }
-    Record& r = at->second;
-    r.nick = line.nick;
-    r.address = line.address;
-    r.channel = line.channel;
-    r.type = line.type;
-    r.text = line.text;
-    r.seenTime = line.seenTime;
-    r.timeSpent = line.timeSpent;
-    FormatBounded(buffer, "+OK %s", "");
-}
-
-// The record of a "table nick" line, or end() after replying as the
-// library would.
-MapTable::iterator FindNickLine(MapTable& table, char* buffer) {
-    const char* nick = ParseNickLine(buffer);
-    if (nick == nullptr) {
-        FailLine(buffer);
-        return table.end();
-    }
-    auto found = table.find(nick);
-    if (found == table.end()) FormatBounded(buffer, "-%s %s", "FOUND", "Nick not found");
-    return found;
-}
-
-void MapGet(MapTable& table, char* buffer) {
-    auto found = FindNickLine(table, buffer);
-    if (found == table.end()) return;
-    const Record& r = found->second;
-    FormatBounded(buffer, "+OK %s %s %s %s %d %d %s", r.nick.c_str(), r.address.c_str(),
-                  r.channel.c_str(), r.type.c_str(), static_cast<int>(r.seenTime),
-                  static_cast<int>(r.timeSpent), r.text.c_str());
-}
-
-void MapDel(MapTable& table, char* buffer) {
-    auto found = FindNickLine(table, buffer);
-    if (found == table.end()) return;
-    table.erase(found);
-    FormatBounded(buffer, "+OK %s", "");
-}
-
-// ---------------------------------------------------------------------------
-// The results table
-
-enum Row { kAddNew, kGetHit, kGetMiss, kAddReplace, kDel, kMatchCount, kMatch, kMatchSort,
-           kExpireCount, kExpireTime, kDelMatch, kSave, kLoad, kMemory, kRows };
+constexpr int kPointRows = kDel + 1;
 constexpr const char* kRowNames[kRows] = {
     "Add new", "Get hit", "Get miss", "Add replace", "Del",
-    "MatchCount, selective", "Match, selective", "MatchSort, every record",
-    "Expire n (keep half)", "Expire t (half by age)", "DelMatch, selective", "Save", "Load",
+    "MatchCount, selective (random adds)", "Match, selective (random adds)",
+    "MatchSort, every record (random adds)", "Expire n, keep half (random adds)",
+    "Expire t, half by age (random adds)", "DelMatch, selective (random adds)", "Save (random adds)",
+    "Load (over the full table)",
+    "MatchCount, selective (after load)", "Match, selective (after load)",
+    "MatchSort, every record (after load)", "Expire n, keep half (after load)",
+    "Expire t, half by age (after load)", "DelMatch, selective (after load)", "Save (after load)",
     "memory, bytes per record"};
 
-enum Column { kLastspot, kMap, kVector, kSqlite, kStdio, kColumns };
-constexpr const char* kColumnNames[kColumns] = {"lastspot", "std::map (RFC 1459 less)",
-                                                "vector scan", "SQLite in memory", "stdio"};
+enum Column { kLastspot, kHash, kBtree, kMap, kVector, kSqlite, kStdio, kColumns };
+constexpr const char* kColumnNames[kColumns] = {"lastspot",    "absl::flat_hash_map", "absl::btree_map",
+                                                "std::map",    "vector scan",         "SQLite in memory",
+                                                "stdio"};
+constexpr const char* kColumnKeys[kColumns] = {"lastspot", "hash", "btree", "map", "vector", "sqlite", "stdio"};
 
 // One variant of an operation: runs it (with whatever untimed preparation
-// and restoring it needs), returns its time per unit and leaves in `reply`
-// what is compared with the other variants' replies (empty: nothing).
+// it needs), returns its time per unit and leaves in `reply` what is
+// compared with the other variants' replies (empty: nothing).
 struct Variant {
     Column column;
     std::function<double(std::string& reply)> run;
 };
 
 // One anchor's command on a line in a buffer; empty where the anchor is
-// absent.
+// absent from this build.
 using AnchorCommand = std::function<void(char* buffer)>;
 #if LASTSPOT_BENCH_SQLITE
 #define SQLITE_COMMAND(name) [this](char* buffer) { sqlite_.name(buffer); }
 #else
 #define SQLITE_COMMAND(name) nullptr
+#endif
+#if LASTSPOT_BENCH_ABSL
+#define ABSL_COMMAND(...) __VA_ARGS__
+#else
+#define ABSL_COMMAND(...) nullptr
 #endif
 
 using Clock = std::chrono::steady_clock;
@@ -392,6 +261,29 @@ double NanosecondsPer(std::size_t units, Work work) {
 // its case rule orders some nicks differently.
 long FirstNumber(const std::string& reply) {
     return reply.size() > 4 ? std::strtol(reply.c_str() + 4, nullptr, 10) : -1;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The spread of single calls of one point command through one store.
+struct Spread {
+    double p50 = 0, p99 = 0, p999 = 0, max = 0;
+};
+
+Spread SpreadOf(std::vector<double> calls) {
+    Spread s;
+    if (calls.empty()) return s;
+    std::sort(calls.begin(), calls.end());
+    auto at = [&](double q) { return calls[std::min(calls.size() - 1, static_cast<std::size_t>(q * static_cast<double>(calls.size())))]; };
+    s.p50 = at(0.5);
+    s.p99 = at(0.99);
+    s.p999 = at(0.999);
+    s.max = calls.back();
+    return s;
 }
 
 class Comparison {
@@ -415,38 +307,56 @@ public:
     // One round: every operation once, on stores that hold the same
     // records. The round starts and ends with empty stores: the first adds
     // fill them and the last deletes empty them. After each operation that
-    // removes records the stores are made whole again, untimed (the library
-    // and SQLite by loading what they saved, the map and the vector from
-    // the final records), and the load after expiry by age is the timed
-    // one. From there on the library's records are laid out as a load
-    // lays them out.
+    // removes records the stores are made whole again, untimed: while the
+    // library's table is the one random adds built, by adding the removed
+    // records back (in random order, as the anchors do); after the load, by
+    // loading again (the anchors rebuilt in nick order).
     void Round(int round) {
         round_ = round;
-        AddNew();
-        RecordLines(kGetHit, w_.get, lib_.get, &MapGet, SQLITE_COMMAND(Get), w_.n);
-        RecordLines(kGetMiss, w_.miss, lib_.get, &MapGet, SQLITE_COMMAND(Get), 0);
-        RecordLines(kAddReplace, w_.replace, lib_.add, &MapAdd, SQLITE_COMMAND(Add), w_.n);
-        vector_ = w_.records;
-        Walks();
-        DelMatch();
-        Save();
-        Expire(kExpireTime, w_.expireTime);
-        RestoreAnchors();
-        Load();
-        Expire(kExpireCount, w_.expireCount);
-        RestoreAnchors();
+        // Every store starts from nothing: a hash table keeps its slots
+        // when emptied one by one, and would not grow in the fill.
         Library(lib_.clear, kTableName);
-        Expect(Library(lib_.load, std::string(kTableName) + " " + librarySeen_),
-               "+OK " + std::to_string(w_.n), "SeenLoad");
-#if LASTSPOT_BENCH_SQLITE
-        if (!sqlite_.Load(sqliteFile_)) Die("SQLite load failed");
+#if LASTSPOT_BENCH_ABSL
+        hash_ = HashTable();
 #endif
-        RecordLines(kDel, w_.del, lib_.del, &MapDel, SQLITE_COMMAND(Del), w_.n);
+        if (round == 0) Spreads();
+        AddNew();
+        PointLines(kGetHit, w_.get, lib_.get, Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid),
+                   SQLITE_COMMAND(Get), w_.n);
+        PointLines(kGetMiss, w_.miss, lib_.get, Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid),
+                   SQLITE_COMMAND(Get), 0);
+        PointLines(kAddReplace, w_.replace, lib_.add,
+                   Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid), SQLITE_COMMAND(Add), w_.n);
+        vector_ = w_.records;
+
+        WholeTableRows(kMatchCountRandom, /*loaded=*/false);
+        Save(kSaveRandom);
+        Load();
+        WholeTableRows(kMatchCountLoaded, /*loaded=*/true);
+        Save(kSaveLoaded);
+
+        PointLines(kDel, w_.del, lib_.del, Point(&OrderedDel<MapTable>, &OrderedDel<BtreeTableOrVoid>, &HashDelOrVoid),
+                   SQLITE_COMMAND(Del), w_.n);
     }
 
     void Print(int rounds) const;
+    void PrintGoals() const;
+    void WriteCsv(const std::string& path) const;
 
 private:
+#if LASTSPOT_BENCH_ABSL
+    using BtreeTableOrVoid = BtreeTable;
+    static void HashGetOrVoid(HashTable& t, char* b) { HashGet(t, b); }
+    static void HashAddOrVoid(HashTable& t, char* b) { HashAdd(t, b); }
+    static void HashDelOrVoid(HashTable& t, char* b) { HashDel(t, b); }
+#else
+    using BtreeTableOrVoid = MapTable;  // never called without abseil
+    using HashTable = MapTable;
+    static void HashGetOrVoid(HashTable&, char*) {}
+    static void HashAddOrVoid(HashTable&, char*) {}
+    static void HashDelOrVoid(HashTable&, char*) {}
+#endif
+
     // The exports the benchmark calls.
     struct Exports : ExportTable {
         CommandExport tableAdd = Find("SeenTableAdd");
@@ -463,6 +373,17 @@ private:
         CommandExport save = Find("SeenSave");
         CommandExport load = Find("SeenLoad");
     };
+
+    // A point command of the three in-process anchors.
+    struct PointCommands {
+        void (*map)(MapTable&, char*);
+        void (*btree)(BtreeTableOrVoid&, char*);
+        void (*hash)(HashTable&, char*);
+    };
+    static PointCommands Point(void (*map)(MapTable&, char*), void (*btree)(BtreeTableOrVoid&, char*),
+                               void (*hash)(HashTable&, char*)) {
+        return {map, btree, hash};
+    }
 
     const char* Library(CommandExport command, const std::string& line) {
         return ExportTable::Run(command, line);
@@ -489,18 +410,19 @@ private:
         for (const Variant& v : variants) {
             const std::string& reply = replies[v.column];
             if (reply.empty() || v.column == kLastspot) continue;
-            bool agrees = (row == kMatch || row == kMatchSort) && v.column == kSqlite
-                              ? FirstNumber(reply) == FirstNumber(replies[kLastspot])
-                              : reply == replies[kLastspot];
+            bool listing = row == kMatchRandom || row == kMatchSortRandom || row == kMatchLoaded ||
+                           row == kMatchSortLoaded;
+            bool agrees = listing && v.column == kSqlite ? FirstNumber(reply) == FirstNumber(replies[kLastspot])
+                                                         : reply == replies[kLastspot];
             if (!agrees) {
-                Die(std::string(kRowNames[row]) + ": " + kColumnNames[v.column] + " replied '" +
-                    reply + "', lastspot '" + replies[kLastspot] + "'");
+                Die(std::string(kRowNames[row]) + ": " + kColumnNames[v.column] + " replied '" + reply +
+                    "', lastspot '" + replies[kLastspot] + "'");
             }
         }
     }
 
-    // A run of single-record command lines; the reply compared is the
-    // number of them that succeeded.
+    // A run of point command lines; the reply compared is the number of
+    // them that succeeded.
     template <class Run>
     static double Lines(const std::vector<std::string>& lines, std::string& reply, Run run) {
         std::size_t succeeded = 0;
@@ -511,46 +433,100 @@ private:
         return time;
     }
 
-    // A run of single-record command lines through the library, the map
-    // and SQLite (in one transaction).
-    void RecordLines(Row row, const std::vector<std::string>& lines, CommandExport command,
-                     void (*mapCommand)(MapTable&, char*), const AnchorCommand& sqliteCommand,
-                     std::size_t succeeding) {
-        std::vector<Variant> variants = {
-            {kLastspot, [&](std::string& reply) {
-                 return Lines(lines, reply, [&](const std::string& line) { return Library(command, line); });
-             }},
-            {kMap, [&](std::string& reply) {
-                 return Lines(lines, reply, [&](const std::string& line) {
-                     char* buffer = Take(line);
-                     mapCommand(map_, buffer);
-                     return buffer;
-                 });
-             }}};
+    // The same calls one by one, each timed.
+    template <class Run>
+    static std::vector<double> Calls(const std::vector<std::string>& lines, Run run) {
+        std::vector<double> calls;
+        calls.reserve(lines.size());
+        for (const std::string& line : lines) {
+            Clock::time_point start = Clock::now();
+            run(line);
+            calls.push_back(std::chrono::duration<double, std::nano>(Clock::now() - start).count());
+        }
+        return calls;
+    }
+
+    // Every in-process store's way of running one point command line.
+    std::vector<std::pair<Column, std::function<const char*(const std::string&)>>> PointRunners(
+        CommandExport command, const PointCommands& anchors) {
+        std::vector<std::pair<Column, std::function<const char*(const std::string&)>>> runners;
+        runners.push_back({kLastspot, [this, command](const std::string& line) { return Library(command, line); }});
+        runners.push_back({kMap, [this, anchors](const std::string& line) {
+                               char* b = Take(line);
+                               anchors.map(map_, b);
+                               return static_cast<const char*>(b);
+                           }});
+#if LASTSPOT_BENCH_ABSL
+        runners.push_back({kBtree, [this, anchors](const std::string& line) {
+                               char* b = Take(line);
+                               anchors.btree(btree_, b);
+                               return static_cast<const char*>(b);
+                           }});
+        runners.push_back({kHash, [this, anchors](const std::string& line) {
+                               char* b = Take(line);
+                               anchors.hash(hash_, b);
+                               return static_cast<const char*>(b);
+                           }});
+#endif
+        return runners;
+    }
+
+    // A run of point command lines through every store (SQLite in one
+    // transaction).
+    void PointLines(Row row, const std::vector<std::string>& lines, CommandExport command,
+                    const PointCommands& anchors, const AnchorCommand& sqliteCommand, std::size_t succeeding) {
+        std::vector<Variant> variants;
+        for (auto& [column, run] : PointRunners(command, anchors)) {
+            variants.push_back({column, [&lines, run](std::string& reply) { return Lines(lines, reply, run); }});
+        }
         if (sqliteCommand) {
             variants.push_back({kSqlite, [&](std::string& reply) {
-                                    auto begin = [&] { SqliteTransaction(true); };
-                                    auto commit = [&] { SqliteTransaction(false); };
-                                    double time = NanosecondsPer(lines.size(), begin);
+                                    double time = NanosecondsPer(lines.size(), [&] { SqliteTransaction(true); });
                                     time += Lines(lines, reply, [&](const std::string& line) {
                                         char* buffer = Take(line);
                                         sqliteCommand(buffer);
                                         return buffer;
                                     });
-                                    return time + NanosecondsPer(lines.size(), commit);
+                                    return time + NanosecondsPer(lines.size(), [&] { SqliteTransaction(false); });
                                 }});
         }
         Measure(row, variants, std::to_string(succeeding) + " succeeded");
+    }
+
+    // The spread of single calls: each store in turn is filled from empty,
+    // looked up, replaced and emptied, every call timed on its own.
+    void Spreads() {
+        struct Step {
+            Row row;
+            const std::vector<std::string>* lines;
+            CommandExport command;
+            PointCommands anchors;
+        };
+        const Step steps[] = {
+            {kAddNew, &w_.add, lib_.add, Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid)},
+            {kGetHit, &w_.get, lib_.get, Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid)},
+            {kGetMiss, &w_.miss, lib_.get, Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid)},
+            {kAddReplace, &w_.replace, lib_.add, Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid)},
+            {kDel, &w_.del, lib_.del, Point(&OrderedDel<MapTable>, &OrderedDel<BtreeTableOrVoid>, &HashDelOrVoid)},
+        };
+        for (int column : {kLastspot, kHash, kBtree, kMap}) {
+            for (const Step& step : steps) {
+                for (auto& [c, run] : PointRunners(step.command, step.anchors)) {
+                    if (c == column) spreads_[step.row][c] = SpreadOf(Calls(*step.lines, run));
+                }
+            }
+        }
     }
 
     // The first adds of a round fill the empty tables; the first round
     // then also weighs what a fresh fill of each store takes from the heap,
     // one store at a time.
     void AddNew() {
-        RecordLines(kAddNew, w_.add, lib_.add, &MapAdd, SQLITE_COMMAND(Add), w_.n);
+        PointLines(kAddNew, w_.add, lib_.add, Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid),
+                   SQLITE_COMMAND(Add), w_.n);
         if (round_ != 0) return;
         Library(lib_.clear, kTableName);
-        map_.clear();
+        map_ = MapTable();
         auto weigh = [&](Column column, auto fill) {
             std::size_t empty = HeapBytesInUse();
             fill();
@@ -561,8 +537,20 @@ private:
             for (const std::string& line : w_.add) Library(lib_.add, line);
         });
         weigh(kMap, [&] {
-            for (const std::string& line : w_.add) MapAdd(map_, Take(line));
+            for (const std::string& line : w_.add) OrderedAdd(map_, Take(line));
         });
+#if LASTSPOT_BENCH_ABSL
+        btree_.clear();
+        hash_.clear();
+        weigh(kBtree, [&] {
+            for (const std::string& line : w_.add) OrderedAdd(btree_, Take(line));
+        });
+        // A hash map keeps its slots when cleared: a new one is weighed.
+        hash_ = HashTable();
+        weigh(kHash, [&] {
+            for (const std::string& line : w_.add) HashAdd(hash_, Take(line));
+        });
+#endif
 #if LASTSPOT_BENCH_SQLITE
         // A database keeps the pages of deleted rows: a new one is weighed.
         auto fresh = std::make_unique<SqliteStore>();
@@ -588,7 +576,7 @@ private:
     // One whole-table command line through every variant; the time is per
     // record in the table.
     void Whole(Row row, const std::string& line, CommandExport command, const AnchorCommand& vector,
-               const AnchorCommand& map, const AnchorCommand& sqlite) {
+               const AnchorCommand& map, const AnchorCommand& btree, const AnchorCommand& sqlite) {
         auto once = [&](Column column, const AnchorCommand& anchor) {
             return Variant{column, [&, column, anchor](std::string& reply) {
                                return NanosecondsPer(w_.n, [&] {
@@ -603,51 +591,85 @@ private:
                            }};
         };
         std::vector<Variant> variants = {once(kLastspot, nullptr), once(kMap, map), once(kVector, vector)};
+        if (btree) variants.push_back(once(kBtree, btree));
         if (sqlite) variants.push_back(once(kSqlite, sqlite));
         Measure(row, variants);
     }
 
-    void Walks() {
-        Whole(kMatchCount, w_.selective, lib_.matchCount, [&](char* b) { MatchCountIn(vector_, b); },
-              [&](char* b) { MatchCountIn(map_, b); }, SQLITE_COMMAND(MatchCount));
-        Whole(kMatch, w_.selective, lib_.match, [&](char* b) { MatchIn(vector_, b); },
-              [&](char* b) { MatchIn(map_, b); }, SQLITE_COMMAND(Match));
-        Whole(kMatchSort, w_.matchAll, lib_.matchSort, [&](char* b) { MatchSortIn(vector_, b); },
-              [&](char* b) { MatchSortIn(map_, b); }, SQLITE_COMMAND(MatchSort));
+    // The whole-table rows in the order of the Row enum from `first`: the
+    // three listings, expiry by count and by age, and deletion by match,
+    // each followed by making the stores whole again.
+    void WholeTableRows(Row first, bool loaded) {
+        auto row = [first](Row randomRow) { return static_cast<Row>(first + (randomRow - kMatchCountRandom)); };
+        Whole(row(kMatchCountRandom), w_.selective, lib_.matchCount, [&](char* b) { MatchCountIn(vector_, b); },
+              [&](char* b) { MatchCountIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchCountIn(btree_, b); }),
+              SQLITE_COMMAND(MatchCount));
+        Whole(row(kMatchRandom), w_.selective, lib_.match, [&](char* b) { MatchIn(vector_, b); },
+              [&](char* b) { MatchIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchIn(btree_, b); }),
+              SQLITE_COMMAND(Match));
+        Whole(row(kMatchSortRandom), w_.matchAll, lib_.matchSort, [&](char* b) { MatchSortIn(vector_, b); },
+              [&](char* b) { MatchSortIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchSortIn(btree_, b); }),
+              SQLITE_COMMAND(MatchSort));
+        Whole(row(kDelMatchRandom), w_.delMatch, lib_.delMatch, [&](char* b) { DelMatchIn(vector_, b); },
+              [&](char* b) { DelMatchIn(map_, b); }, ABSL_COMMAND([&](char* b) { DelMatchIn(btree_, b); }),
+              SQLITE_COMMAND(DelMatch));
+        Restore(w_.restoreMatch);
+        for (auto [expiry, line, removed] : {std::tuple{kExpireCountRandom, &w_.expireCount, &w_.restoreCount},
+                                             std::tuple{kExpireTimeRandom, &w_.expireTime, &w_.restoreTime}}) {
+            Whole(row(expiry), *line, lib_.expire, [&](char* b) { ExpireIn(vector_, b); },
+                  [&](char* b) { ExpireIn(map_, b); }, ABSL_COMMAND([&](char* b) { ExpireIn(btree_, b); }),
+                  SQLITE_COMMAND(Expire));
+            if (loaded) {
+                Reload();
+            } else {
+                Restore(*removed);
+            }
+        }
     }
 
-    void DelMatch() {
-        Whole(kDelMatch, w_.delMatch, lib_.delMatch, [&](char* b) { DelMatchIn(vector_, b); },
-              [&](char* b) { DelMatchIn(map_, b); }, SQLITE_COMMAND(DelMatch));
-        // Back to the full table: the library, the map and SQLite take the
-        // deleted records again, the vector its copy.
-        for (const std::string& line : w_.restore) {
+    // Adds the removed records back to every store that removed them; the
+    // vector takes its copy again.
+    void Restore(const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) {
             Expect(Library(lib_.add, line), "+OK ", "SeenAdd");
-            MapAdd(map_, Take(line));
+            OrderedAdd(map_, Take(line));
+#if LASTSPOT_BENCH_ABSL
+            OrderedAdd(btree_, Take(line));
+#endif
         }
 #if LASTSPOT_BENCH_SQLITE
         sqlite_.Begin();
-        for (const std::string& line : w_.restore) sqlite_.Add(Take(line));
+        for (const std::string& line : lines) sqlite_.Add(Take(line));
         sqlite_.Commit();
 #endif
         vector_ = w_.records;
+        Expect(Library(lib_.count, kTableName), "+OK " + std::to_string(w_.n), "SeenCount");
     }
 
-    void Expire(Row row, const std::string& line) {
-        Whole(row, line, lib_.expire, [&](char* b) { ExpireIn(vector_, b); },
-              [&](char* b) { ExpireIn(map_, b); }, SQLITE_COMMAND(Expire));
+    // Every store as after the load: the library loads its file again, the
+    // ordered anchors are rebuilt in nick order, SQLite loads its copy.
+    void Reload() {
+        Expect(Library(lib_.load, std::string(kTableName) + " " + librarySeen_), "+OK " + std::to_string(w_.n),
+               "SeenLoad");
+        RebuildAnchors();
+#if LASTSPOT_BENCH_SQLITE
+        if (!sqlite_.Load(sqliteFile_)) Die("SQLite load failed");
+#endif
     }
 
-    // The map and the vector hold every record again.
-    void RestoreAnchors() {
+    void RebuildAnchors() {
         map_.clear();
         for (const Record& r : w_.records) map_.emplace_hint(map_.end(), r.nick, r);
+#if LASTSPOT_BENCH_ABSL
+        btree_.clear();
+        for (const Record& r : w_.records) btree_.emplace_hint(btree_.end(), r.nick, r);
+#endif
         vector_ = w_.records;
     }
 
     // The library saves its table; stdio writes the bytes of the library's
     // file; SQLite writes a copy of its database.
-    void Save() {
+    void Save(Row row) {
         std::string line = std::string(kTableName) + " " + librarySeen_;
         std::string saved = "+OK " + std::to_string(w_.n);
         std::vector<Variant> variants = {
@@ -677,17 +699,19 @@ private:
                                 });
                             }});
 #endif
-        Measure(kSave, variants);
+        // The library's file must exist before stdio copies it.
+        if (!fs::exists(librarySeen_)) Expect(Library(lib_.save, line), saved, "SeenSave");
+        Measure(row, variants);
     }
 
-    // Each loads what it saved into an empty table (the library's table is
-    // emptied first, untimed); stdio reads the library's file and cuts it
-    // into lines.
+    // Each loads what it saved over the full table it replaces; stdio reads
+    // the library's file and cuts it into lines. The ordered anchors are
+    // then rebuilt in nick order, untimed.
     void Load() {
         std::string line = std::string(kTableName) + " " + librarySeen_;
         std::vector<Variant> variants = {
             {kLastspot, [&](std::string& reply) {
-                 Library(lib_.clear, kTableName);
+                 Expect(Library(lib_.count, kTableName), "+OK " + std::to_string(w_.n), "SeenCount");
                  return NanosecondsPer(w_.n, [&] { reply = Library(lib_.load, line); });
              }},
             {kStdio, [&](std::string& reply) {
@@ -707,6 +731,7 @@ private:
 #endif
         Measure(kLoad, variants);
         Expect(Library(lib_.count, kTableName), "+OK " + std::to_string(w_.n), "SeenCount");
+        RebuildAnchors();
     }
 
     static std::vector<char> ReadWhole(const std::string& path) {
@@ -736,9 +761,19 @@ private:
         return lines;
     }
 
+    double Value(int row, int column) const {
+        return samples_[row][column].empty() ? 0 : Median(samples_[row][column]);
+    }
+
     const Workload& w_;
     Exports lib_;
     MapTable map_;
+#if LASTSPOT_BENCH_ABSL
+    BtreeTable btree_;
+    HashTable hash_;
+#else
+    MapTable btree_, hash_;  // unused without abseil
+#endif
     std::vector<Record> vector_;
 #if LASTSPOT_BENCH_SQLITE
     SqliteStore sqlite_;
@@ -747,6 +782,7 @@ private:
     std::string librarySeen_, stdioSeen_, sqliteFile_;
     int round_ = 0;
     std::vector<double> samples_[kRows][kColumns];
+    Spread spreads_[kPointRows][kColumns];
     char buffer_[4096];
 };
 
@@ -760,19 +796,13 @@ std::string Thousands(double value) {
     return grouped;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 void Comparison::Print(int rounds) const {
     bool shown[kColumns] = {};
     for (int row = 0; row < kRows; ++row) {
         for (int c = 0; c < kColumns; ++c) shown[c] = shown[c] || !samples_[row][c].empty();
     }
-    std::printf("\n%zu records, median of %d rounds; ns per call (single-record commands) or per "
-                "record in the table; memory in bytes per record\n\n| operation |",
+    std::printf("\n%zu records, median of %d rounds; ns per call (point commands) or per record in the "
+                "table; memory in bytes per record\n\n| operation |",
                 w_.n, rounds);
     for (int c = 0; c < kColumns; ++c) {
         if (shown[c]) std::printf(" %s |", kColumnNames[c]);
@@ -791,25 +821,109 @@ void Comparison::Print(int rounds) const {
                 std::printf(" |");
                 continue;
             }
-            double value = Median(samples_[row][c]);
+            double value = Value(row, c);
             std::printf(" %s |", Thousands(value).c_str());
             if (c != kLastspot && (best == 0 || value < best)) best = value;
         }
         if (best > 0 && !samples_[row][kLastspot].empty()) {
-            std::printf(" %.2fx |\n", Median(samples_[row][kLastspot]) / best);
+            std::printf(" %.2fx |\n", Value(row, kLastspot) / best);
         } else {
             std::printf(" |\n");
         }
     }
+
+    std::printf("\nSingle calls over a fill of %zu records, ns: p50 / p99 / p99.9 / max\n\n| operation |", w_.n);
+    const int spreadColumns[] = {kLastspot, kHash, kBtree, kMap};
+    for (int c : spreadColumns) {
+        if (spreads_[kAddNew][c].max > 0) std::printf(" %s |", kColumnNames[c]);
+    }
+    std::printf("\n|---|");
+    for (int c : spreadColumns) {
+        if (spreads_[kAddNew][c].max > 0) std::printf("---|");
+    }
+    std::printf("\n");
+    for (int row = 0; row < kPointRows; ++row) {
+        std::printf("| %s |", kRowNames[row]);
+        for (int c : spreadColumns) {
+            const Spread& s = spreads_[row][c];
+            if (spreads_[kAddNew][c].max == 0) continue;
+            std::printf(" %s / %s / %s / %s |", Thousands(s.p50).c_str(), Thousands(s.p99).c_str(),
+                        Thousands(s.p999).c_str(), Thousands(s.max).c_str());
+        }
+        std::printf("\n");
+    }
     std::fflush(stdout);
+}
+
+// Each goal: the library's figure over an anchor's, against a bound.
+void Comparison::PrintGoals() const {
+    struct Goal {
+        Row row;
+        Column anchor;
+        double most;
+    };
+    std::vector<Goal> goals;
+    for (int row = kAddNew; row <= kDel; ++row) {
+        goals.push_back({static_cast<Row>(row), kHash, 1.3});
+        for (Column c : {kMap, kBtree, kSqlite}) goals.push_back({static_cast<Row>(row), c, 1.0});
+    }
+    for (int offset : {0, kMatchCountLoaded - kMatchCountRandom}) {
+        for (Row row : {kMatchCountRandom, kMatchRandom, kDelMatchRandom, kExpireTimeRandom}) {
+            goals.push_back({static_cast<Row>(row + offset), kBtree, 1.5});
+            goals.push_back({static_cast<Row>(row + offset), kVector, 2.0});
+        }
+        goals.push_back({static_cast<Row>(kMatchSortRandom + offset), kBtree, 1.0});
+        goals.push_back({static_cast<Row>(kExpireCountRandom + offset), kVector, 1.5});
+        goals.push_back({static_cast<Row>(kSaveRandom + offset), kStdio, 1.3});
+    }
+    goals.push_back({kLoad, kStdio, 5.0});
+    std::printf("\nGoals at %zu records: lastspot over the anchor, at most the bound\n\n"
+                "| operation | anchor | lastspot / anchor | at most | |\n|---|---|---|---|---|\n",
+                w_.n);
+    int missed = 0;
+    for (const Goal& g : goals) {
+        double anchor = Value(g.row, g.anchor);
+        if (anchor <= 0) continue;
+        double ratio = Value(g.row, kLastspot) / anchor;
+        bool met = ratio <= g.most;
+        missed += met ? 0 : 1;
+        std::printf("| %s | %s | %.2fx | %.1fx | %s |\n", kRowNames[g.row], kColumnNames[g.anchor], ratio, g.most,
+                    met ? "met" : "MISSED");
+    }
+    std::printf("| memory, bytes per record | | %.0f | 140 | %s |\n", Value(kMemory, kLastspot),
+                Value(kMemory, kLastspot) <= 140 ? "met" : "MISSED");
+    std::printf("\n%d goal(s) missed\n", missed + (Value(kMemory, kLastspot) <= 140 ? 0 : 1));
+    std::fflush(stdout);
+}
+
+// One line per figure: records, operation, store, value (ns or bytes).
+void Comparison::WriteCsv(const std::string& path) const {
+    std::FILE* out = std::fopen(path.c_str(), "a");
+    if (out == nullptr) Die("cannot write " + path);
+    for (int row = 0; row < kRows; ++row) {
+        for (int c = 0; c < kColumns; ++c) {
+            if (samples_[row][c].empty()) continue;
+            std::fprintf(out, "%zu,\"%s\",%s,%.1f\n", w_.n, kRowNames[row], kColumnKeys[c], Value(row, c));
+        }
+    }
+    std::fclose(out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    long records = argc > 1 ? std::atol(argv[1]) : 100000;
-    int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-    if (records < 2 || rounds < 1) Die("usage: compare_bench [RECORDS [ROUNDS]]");
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string csv;
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == "--csv") {
+            csv = args[i + 1];
+            args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+            break;
+        }
+    }
+    long records = !args.empty() ? std::atol(args[0].c_str()) : 100000;
+    int rounds = args.size() > 1 ? std::atoi(args[1].c_str()) : 3;
+    if (records < 2 || rounds < 1) Die("usage: compare_bench [RECORDS [ROUNDS]] [--csv FILE]");
     Workload workload = MakeWorkload(static_cast<std::size_t>(records));
     Comparison comparison(workload);
     for (int round = 0; round < rounds; ++round) {
@@ -817,5 +931,7 @@ int main(int argc, char** argv) {
         comparison.Round(round);
     }
     comparison.Print(rounds);
+    comparison.PrintGoals();
+    if (!csv.empty()) comparison.WriteCsv(csv);
     return 0;
 }

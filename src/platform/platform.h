@@ -123,6 +123,12 @@ bool WriteToFile(FileHandle file, const void* data, std::uint32_t size);
 // Forces what was written onto the disk; false when that fails.
 bool FlushToDisk(FileHandle file);
 
+// Asks the system to start putting what was written so far onto the disk,
+// without waiting for it, so that a later FlushToDisk has less left to wait
+// for. Promises nothing and reports nothing; where the system takes no such
+// request it does nothing.
+void StartWriteBack(FileHandle file);
+
 // Closes the handle. kInvalidFile is ignored.
 void CloseFile(FileHandle file);
 

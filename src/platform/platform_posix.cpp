@@ -219,6 +219,14 @@ bool FlushToDisk(FileHandle file) {
     return ::fsync(static_cast<int>(file)) == 0;
 }
 
+void StartWriteBack(FileHandle file) {
+#if defined(__linux__)
+    ::sync_file_range(static_cast<int>(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+#endif
+}
+
 void CloseFile(FileHandle file) {
     if (file != kInvalidFile) ::close(static_cast<int>(file));
 }

@@ -333,6 +333,10 @@ bool FlushToDisk(FileHandle file) {
     return FlushFileBuffers(ToHandle(file)) != 0;
 }
 
+// Windows has no request to start writing back without waiting: the flush
+// does it all.
+void StartWriteBack(FileHandle) {}
+
 void CloseFile(FileHandle file) {
     if (file != kInvalidFile) CloseHandle(ToHandle(file));
 }

@@ -40,24 +40,51 @@ const SeenRecord* SelectByArray(SeenIndex* index, std::uint32_t keep) {
     try {
         all.reset(new Recency[count]);
     } catch (const std::bad_alloc&) {
-        return nullptr;  // the in-place way needs no memory
+        return nullptr;  // the way without the array needs no memory
     }
     std::size_t filled = 0;
-    index->ResetCursor();
-    while (const SeenRecord* record = index->NextItem()) all[filled++] = {record->seenTime, record};
+    index->ForEach([&](const SeenRecord* record) {
+        all[filled++] = {record->seenTime, record};
+        return true;
+    });
     std::nth_element(all.get(), all.get() + (keep - 1), all.get() + count, MoreRecent);
     return all[keep - 1].record;
 }
 
-// The same without the array, for when memory is short: the index is
-// re-ordered by recency in place (re-linking, not allocating), walked to the
-// `keep`th record, and put back in nick order.
-const SeenRecord* SelectInPlace(SeenIndex* index, std::uint32_t keep) {
-    index->Reorder(CompareBySeenTime);
+// The same without the array, for when memory is short: a walk counts the
+// records seen at or after a time, so a binary search over the signed
+// 32-bit times finds the seen time T of the `keep`th record in 32 walks;
+// one more walk counts those seen after T, and a last one finds, among the
+// records seen at T in nick order, the one that makes `keep`.
+const SeenRecord* SelectByCounting(SeenIndex* index, std::uint32_t keep) {
+    auto seenAtOrAfter = [index](std::int64_t time) {
+        std::uint32_t count = 0;
+        index->ForEach([&](const SeenRecord* record) {
+            count += record->seenTime >= time ? 1 : 0;
+            return true;
+        });
+        return count;
+    };
+    // The latest T with at least `keep` records seen at or after it.
+    std::int64_t low = INT32_MIN, high = INT32_MAX;
+    while (low < high) {
+        std::int64_t middle = low + (high - low + 1) / 2;
+        if (seenAtOrAfter(middle) >= keep) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    std::uint32_t after = low == INT32_MAX ? 0 : seenAtOrAfter(low + 1);
+    std::uint32_t wanted = keep - after;  // 1 or more, among those seen at T
     const SeenRecord* found = nullptr;
-    index->ResetCursor();
-    for (std::uint32_t position = 0; position < keep; ++position) found = index->NextItem();
-    index->Reorder(CompareByNick);
+    index->ForEach([&](const SeenRecord* record) {
+        if (record->seenTime == low && --wanted == 0) {
+            found = record;
+            return false;
+        }
+        return true;
+    });
     return found;
 }
 
@@ -71,7 +98,7 @@ int ExpireAllButLatest(SeenIndex* index, std::uint32_t keep) {
         return removed;
     }
     const SeenRecord* last = SelectByArray(index, keep);
-    if (last == nullptr) last = SelectInPlace(index, keep);
+    if (last == nullptr) last = SelectByCounting(index, keep);
     return index->RemoveWhere(
         [last](const SeenRecord* record) { return CompareBySeenTime(record, last) > 0; });
 }

@@ -68,27 +68,22 @@ public:
     template <typename OnMatch>
     int Walk(OnMatch onMatch) {
         std::uint32_t matches = 0;
-        SeenIndex* walked = index();
-        walked->ResetCursor();
-        // One record ahead: the part of its block that holds the address is
-        // on its way while this one's patterns are tested.
-        const SeenRecord* next = walked->NextItem();
-        while (const SeenRecord* record = next) {
-            next = walked->NextItem();
-            if (next != nullptr) __builtin_prefetch(AddressOf(*next));
-            if (!Matches(*record)) continue;
+        index()->ForEach([&](const SeenRecord* record) {
+            if (!Matches(*record)) return true;
             ++matches;
             onMatch(record);
-            if (maxNicks_ != 0 && matches == maxNicks_) break;
-        }
+            return maxNicks_ == 0 || matches != maxNicks_;
+        });
         return static_cast<int>(matches);
     }
 
     // Nick, then address, then channel; the first that fails decides.
     bool Matches(const SeenRecord& record) const {
-        return (takesAll_[0] || text::WildMatch(patterns_.nick, record.nick, false) != 0) &&
-               (takesAll_[1] || text::WildMatch(patterns_.address, AddressOf(record), false) != 0) &&
-               (takesAll_[2] || text::WildMatch(patterns_.channel, ChannelOf(record), false) != 0);
+        if (!takesAll_[0] && text::WildMatch(patterns_.nick, record.nick, false) == 0) return false;
+        if (takesAll_[1] && takesAll_[2]) return true;
+        const char* address = AddressOf(record);
+        if (!takesAll_[1] && text::WildMatch(patterns_.address, address, false) == 0) return false;
+        return takesAll_[2] || text::WildMatch(patterns_.channel, ChannelOf(address), false) != 0;
     }
 
 private:

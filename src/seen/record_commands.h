@@ -2,7 +2,10 @@
 // seen file shares with SeenAdd.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "seen/seen_record.h"
 
 namespace lastspot::seen {
 
@@ -19,23 +22,14 @@ enum class AddLineResult {
     BadTimeSpent,
 };
 
-// A record line's fields, pointing into the line.
-struct RecordFields {
-    const char* nick;
-    const char* address;
-    const char* channel;
-    const char* type;
-    const char* text;
-    std::int32_t seenTime;
-    std::int32_t timeSpent;
-};
-
 // Parses "nick address channel type seen-time time-spent text" (cut in
 // place): the four words must be non-empty and the two numbers decimal
 // (taken modulo 2^32); the text is the rest of the line after the time
 // spent, unchanged. Returns Added with `*fields` set, or the first test
 // that failed (NoNick to BadTimeSpent).
 AddLineResult ParseRecordFields(char* line, RecordFields* fields);
+// The same for a line of `length` characters (line[length] is its NUL).
+AddLineResult ParseRecordFields(char* line, std::size_t length, RecordFields* fields);
 
 // Parses "table nick address channel type seen-time time-spent text" (cut
 // in place) and adds or replaces the nick's record in that table, which

@@ -3,47 +3,104 @@
 #include <cstring>
 #include <new>
 
-#include "text/case_map.h"
-
 namespace lastspot::seen {
 
 RecordTexts TextsOf(const SeenRecord& record) {
     RecordTexts texts;
     texts.address = AddressOf(record);
-    texts.channel = ChannelOf(record);
+    texts.channel = ChannelOf(texts.address);
     texts.type = texts.channel + std::strlen(texts.channel) + 1;
     texts.text = texts.type + std::strlen(texts.type) + 1;
     return texts;
 }
 
-SeenRecord* BuildRecord(const char* nick, const char* address, const char* channel,
-                        const char* type, std::int32_t timeSpent, const char* text,
-                        std::int32_t seenTime) {
-    const char* strings[] = {nick, address, channel, type, text};
-    std::size_t sizes[5];
-    std::size_t total = 0;
-    for (int i = 0; i < 5; ++i) {
-        if (strings[i] == nullptr) strings[i] = "";
-        sizes[i] = std::strlen(strings[i]) + 1;
-        total += sizes[i];
-    }
-    auto* record = new (::operator new(offsetof(SeenRecord, nick) + total)) SeenRecord;
-    record->node = {};
-    record->seenTime = seenTime;
-    record->timeSpent = timeSpent;
-    record->addressAt = static_cast<std::uint32_t>(sizes[0]);
-    record->channelAt = static_cast<std::uint32_t>(sizes[0] + sizes[1]);
+std::size_t RecordBytes(const SeenRecord& record) {
+    RecordTexts texts = TextsOf(record);
+    return static_cast<std::size_t>(texts.text - reinterpret_cast<const char*>(&record)) + std::strlen(texts.text) + 1;
+}
+
+namespace {
+
+// Room for a record of `bytes` bytes, its rounding to whole words zeroed:
+// readers may take the record a word at a time (see RecordWords).
+SeenRecord* NewRecord(RecordHeap* heap, std::size_t bytes) {
+    void* room = heap->Allocate(bytes);
+    std::size_t rounded = RecordHeap::Rounded(bytes);
+    std::memset(static_cast<char*>(room) + rounded - RecordHeap::kGranule, 0, RecordHeap::kGranule);
+    return new (room) SeenRecord;
+}
+
+}  // namespace
+
+namespace {
+
+// The fields of separate strings (nullptr counts as "").
+RecordFields FieldsOf(const char* nick, const char* address, const char* channel, const char* type,
+                      std::int32_t timeSpent, const char* text, std::int32_t seenTime) {
+    RecordFields f;
+    f.nick = nick == nullptr ? "" : nick;
+    f.address = address == nullptr ? "" : address;
+    f.channel = channel == nullptr ? "" : channel;
+    f.type = type == nullptr ? "" : type;
+    f.text = text == nullptr ? "" : text;
+    f.nickLength = std::strlen(f.nick);
+    f.addressLength = std::strlen(f.address);
+    f.channelLength = std::strlen(f.channel);
+    f.typeLength = std::strlen(f.type);
+    f.textLength = std::strlen(f.text);
+    f.seenTime = seenTime;
+    f.timeSpent = timeSpent;
+    return f;
+}
+
+}  // namespace
+
+SeenRecord* BuildRecord(RecordHeap* heap, const char* nick, const char* address, const char* channel,
+                        const char* type, std::int32_t timeSpent, const char* text, std::int32_t seenTime) {
+    return BuildRecord(heap, FieldsOf(nick, address, channel, type, timeSpent, text, seenTime));
+}
+
+namespace {
+
+std::size_t BytesOf(const RecordFields& f) {
+    return offsetof(SeenRecord, nick) + f.nickLength + f.addressLength + f.channelLength + f.typeLength +
+           f.textLength + 5;
+}
+
+// Writes the values into the record at `record`, which has room for them.
+void WriteRecord(SeenRecord* record, const RecordFields& f) {
+    record->seenTime = f.seenTime;
+    record->timeSpent = f.timeSpent;
     char* at = record->nick;
-    for (int i = 0; i < 5; ++i) {
-        std::memcpy(at, strings[i], sizes[i]);
-        at += sizes[i];
+    // The four words of a line with single spaces lie back to back, each
+    // ended by the NUL that took its space: one copy takes them all.
+    const char* typeEnd = f.type + f.typeLength;
+    std::size_t words = f.nickLength + f.addressLength + f.channelLength + f.typeLength + 3;
+    if (typeEnd - f.nick == static_cast<std::ptrdiff_t>(words)) {
+        std::memcpy(at, f.nick, words + 1);
+        at += words + 1;
+    } else {
+        for (auto [text, length] : {std::pair{f.nick, f.nickLength}, std::pair{f.address, f.addressLength},
+                                    std::pair{f.channel, f.channelLength}, std::pair{f.type, f.typeLength}}) {
+            std::memcpy(at, text, length);
+            at[length] = '\0';
+            at += length + 1;
+        }
     }
+    std::memcpy(at, f.text, f.textLength);
+    at[f.textLength] = '\0';
+}
+
+}  // namespace
+
+SeenRecord* BuildRecord(RecordHeap* heap, const RecordFields& f) {
+    SeenRecord* record = NewRecord(heap, BytesOf(f));
+    WriteRecord(record, f);
     return record;
 }
 
-void ReleaseRecord(SeenRecord* record) {
-    if (record == nullptr) return;
-    ::operator delete(record);
+void ReleaseRecord(RecordHeap* heap, SeenRecord* record) {
+    if (record != nullptr) heap->Free(record, RecordBytes(*record));
 }
 
 int CompareByNick(const SeenRecord* probe, const SeenRecord* stored) {
@@ -57,39 +114,254 @@ int CompareBySeenTime(const SeenRecord* probe, const SeenRecord* stored) {
     return probe->seenTime > stored->seenTime ? -1 : 1;
 }
 
-SeenRecord* AddOrReplace(SeenIndex* index, const char* nick, const char* address,
-                         const char* channel, const char* type, std::int32_t timeSpent,
-                         const char* text, std::int32_t seenTime) {
-    // Built before the index is touched, so running out of memory leaves the
-    // old record whole.
-    SeenRecord* fresh = BuildRecord(nick, address, channel, type, timeSpent, text, seenTime);
-    StoreRecord(index, fresh);
-    return fresh;
-}
-
-void StoreRecord(SeenIndex* index, SeenRecord* fresh) {
-    ReleaseRecord(index->InsertOrReplace(fresh));
-}
-
 namespace {
 
-// A nick as the key of a search, compared as CompareByNick would compare a
-// record holding it: lookups borrow the caller's nick and allocate nothing.
-struct NickOrder {
+// The hash seed of a new store: its own address and a static's, both moved
+// by address-space randomisation, stirred. Nicks chosen to collide in one
+// process's tables do not collide in another's.
+std::uint64_t NewSeed(const void* store) {
+    static const char anchor = 0;
+    std::uint64_t x = reinterpret_cast<std::uintptr_t>(store) ^
+                      (static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&anchor)) << 17);
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDu;
+    x ^= x >> 33;
+    return x;
+}
+
+// A nick as the key of a hash lookup.
+struct SameNick {
     const char* nick;
-    int operator()(const SeenRecord* stored) const { return text::IrcCompare(nick, stored->nick); }
+    bool operator()(const SeenRecord* stored) const { return text::IrcCompare(nick, stored->nick) == 0; }
 };
 
 }  // namespace
 
-SeenRecord* FindByNick(SeenIndex* index, const char* nick) {
-    return index->FindBy(NickOrder{nick});
+SeenIndex::SeenIndex() : seed_(NewSeed(this)), hash_(NickHasher{seed_}) {}
+
+SeenRecord* SeenIndex::Find(const char* nick) const {
+    return hash_.Find(KeyOf(nick).hash, SameNick{nick});
 }
 
-bool RemoveByNick(SeenIndex* index, const char* nick) {
-    SeenRecord* removed = index->RemoveBy(NickOrder{nick});
-    ReleaseRecord(removed);
-    return removed != nullptr;
+void SeenIndex::ReplaceAt(const index::HashIndex<SeenRecord, NickHasher>::Place& place, SeenRecord* fresh) {
+    // Same key, same place in both indexes: nothing to allocate.
+    SeenRecord* held = hash_.At(place);
+    order_.Replace(held, fresh);
+    hash_.ReplaceAt(place, fresh);
+    ReleaseRecord(&heap_, held);
+}
+
+void SeenIndex::Store(SeenRecord* fresh) {
+    std::uint64_t hash = KeyOf(fresh->nick).hash;
+    auto place = hash_.Locate(hash, SameNick{fresh->nick});
+    if (place.item != nullptr) return ReplaceAt(place, fresh);
+    Insert(fresh, hash);
+}
+
+void SeenIndex::Put(const RecordFields& fields) {
+    std::uint64_t hash = text::MakeNickKey(fields.nick, fields.nickLength, seed_).hash;
+    auto place = hash_.Locate(hash, SameNick{fields.nick});
+    std::size_t bytes = BytesOf(fields);
+    if (place.item != nullptr) {
+        SeenRecord* held = hash_.At(place);
+        // Values that take as many words as the held record go over it: the
+        // key is the same, so neither index notices. (A record that shrank
+        // in place would leave a rest too small for any other record, and
+        // rests would pile up as the table is used.)
+        std::size_t rounded = RecordHeap::Rounded(bytes);
+        if (RecordHeap::Rounded(RecordBytes(*held)) == rounded) {
+            std::memset(reinterpret_cast<char*>(held) + rounded - RecordHeap::kGranule, 0, RecordHeap::kGranule);
+            WriteRecord(held, fields);
+            return;
+        }
+        return ReplaceAt(place, BuildRecord(&heap_, fields));
+    }
+    SeenRecord* fresh = BuildRecord(&heap_, fields);
+    try {
+        Insert(fresh, hash);
+    } catch (const std::bad_alloc&) {
+        ReleaseRecord(&heap_, fresh);
+        throw;
+    }
+}
+
+void SeenIndex::Insert(SeenRecord* fresh, std::uint64_t hash) {
+    // Room in the hash first, then the tree's nodes; either may throw, and
+    // neither has stored anything by then.
+    hash_.Reserve();
+    order_.Insert(fresh);
+    hash_.Insert(fresh, hash);
+}
+
+bool SeenIndex::Remove(const char* nick) {
+    std::uint64_t hash = KeyOf(nick).hash;
+    auto place = hash_.Locate(hash, SameNick{nick});
+    if (place.item == nullptr) return false;
+    SeenRecord* held = hash_.At(place);
+    order_.Remove(held);
+    hash_.EraseAt(place, hash);
+    ReleaseRecord(&heap_, held);
+    return true;
+}
+
+void SeenIndex::Clear() {
+    // The records go with their blocks: nothing visits them one by one.
+    hash_.Clear();
+    order_.Clear();
+    heap_.ReleaseAll();
+}
+
+void SeenIndex::Tidy() {
+    // Packing: when the holes hold at least as much as the records, the
+    // records move, in nick order, into blocks reserved for all of them at
+    // once; without the memory for that, they stay where they are.
+    bool packed = false;
+    if (heap_.HeldBytes() - heap_.LiveBytes() >= heap_.LiveBytes() + RecordHeap::kLastBlock) {
+        RecordHeap packedHeap;
+        if (packedHeap.Reserve(heap_.LiveBytes())) {
+            order_.Rewrite([&](SeenRecord* record) {
+                std::size_t bytes = RecordBytes(*record);
+                if (RecordHeap::Rounded(bytes) > RecordHeap::kLargest) {
+                    packedHeap.Adopt(record, &heap_);
+                    return record;
+                }
+                void* room = packedHeap.Allocate(bytes);  // reserved: cannot fail
+                std::memcpy(room, record, RecordHeap::Rounded(bytes));  // the zeros after it too
+                return static_cast<SeenRecord*>(room);
+            });
+            heap_.Swap(&packedHeap);
+            packed = true;
+        }
+    }
+    // The hash table: the records' new addresses, or only a smaller table.
+    // A new table of the right size when memory allows; the present one,
+    // refilled, when the records moved and it does not.
+    if (packed || hash_.Oversized()) {
+        order_.ResetCursor();
+        bool rebuilt = hash_.Rebuild(static_cast<std::size_t>(order_.Count()), [this]() { return order_.NextItem(); });
+        if (!rebuilt && packed) {
+            order_.ResetCursor();
+            hash_.Refill([this]() { return order_.NextItem(); });
+        }
+    }
+}
+
+bool SeenIndex::Verify(std::string* problem) const {
+    if (!order_.Verify(problem)) {
+        *problem = "nick order: " + *problem;
+        return false;
+    }
+    auto everyRecord = [this](auto visit) {
+        order_.ForEach([&](const SeenRecord* record) {
+            visit(record);
+            return true;
+        });
+    };
+    if (!hash_.Verify(everyRecord, problem)) {
+        *problem = "nick hash: " + *problem;
+        return false;
+    }
+    std::size_t live = 0;
+    everyRecord([&live](const SeenRecord* record) { live += RecordHeap::Rounded(RecordBytes(*record)); });
+    if (!heap_.Verify(live, problem)) {
+        *problem = "record heap: " + *problem;
+        return false;
+    }
+    return true;
+}
+
+struct SeenIndex::Loader::HashBlock {
+    static constexpr std::size_t kHashes = 8190;
+    HashBlock* next;
+    std::size_t count;
+    std::uint64_t hash[kHashes];
+};
+
+SeenIndex::Loader::Loader() : store_(std::make_unique<SeenIndex>()) {}
+
+SeenIndex::Loader::~Loader() {
+    // The records are in the store's heap, which goes with the store.
+    ::operator delete(late_);
+    while (HashBlock* block = hashes_) {
+        hashes_ = block->next;
+        ::operator delete(block);
+    }
+}
+
+void SeenIndex::Loader::KeepHash(std::uint64_t hash) {
+    if (hashesLost_) return;
+    if (lastHashes_ == nullptr || lastHashes_->count == HashBlock::kHashes) {
+        HashBlock* block;
+        try {
+            block = static_cast<HashBlock*>(::operator new(sizeof(HashBlock)));
+        } catch (const std::bad_alloc&) {
+            // Without them the hashes are worked out again at the end.
+            hashesLost_ = true;
+            return;
+        }
+        block->next = nullptr;
+        block->count = 0;
+        (lastHashes_ == nullptr ? hashes_ : lastHashes_->next) = block;
+        lastHashes_ = block;
+    }
+    lastHashes_->hash[lastHashes_->count++] = hash;
+}
+
+void SeenIndex::Loader::Add(const RecordFields& fields) {
+    SeenRecord* record = BuildRecord(&store_->heap_, fields);
+    const SeenRecord* last = run_.Last();
+    if (last == nullptr || CompareByNick(record, last) > 0) {
+        text::NickKey key = text::MakeNickKey(record->nick, fields.nickLength, store_->seed_);
+        run_.Append(record, key.prefix);
+        KeepHash(key.hash);
+        return;
+    }
+    // Out of nick order, or a nick again: kept for the end.
+    if (lateCount_ == lateCapacity_) {
+        std::size_t larger = lateCapacity_ == 0 ? 64 : lateCapacity_ * 2;
+        auto** grown = static_cast<SeenRecord**>(::operator new(larger * sizeof(SeenRecord*)));
+        if (lateCount_ != 0) std::memcpy(grown, late_, lateCount_ * sizeof(SeenRecord*));
+        ::operator delete(late_);
+        late_ = grown;
+        lateCapacity_ = larger;
+    }
+    late_[lateCount_++] = record;
+}
+
+std::unique_ptr<SeenIndex> SeenIndex::Loader::Finish() {
+    SeenIndex* store = store_.get();
+    std::int32_t runCount = run_.Count();
+    store->order_.Adopt(&run_);
+    store->order_.ResetCursor();
+    bool built;
+    if (hashesLost_) {
+        built = store->hash_.Rebuild(static_cast<std::size_t>(runCount), [store]() { return store->order_.NextItem(); });
+    } else {
+        HashBlock* block = hashes_;
+        std::size_t at = 0;
+        built = store->hash_.RebuildWithHashes(static_cast<std::size_t>(runCount), [&](std::uint64_t* hash) {
+            SeenRecord* record = store->order_.NextItem();
+            if (record == nullptr) return record;
+            if (at == block->count) {
+                block = block->next;
+                at = 0;
+            }
+            *hash = block->hash[at++];
+            return record;
+        });
+    }
+    if (!built) throw std::bad_alloc();
+    // A late record came later in the file than any run record of its nick
+    // (the run only grows), so storing the late ones in file order after the
+    // run gives what successive adds would have.
+    for (std::size_t i = 0; i < lateCount_; ++i) store->Store(late_[i]);
+    lateCount_ = 0;
+    return std::move(store_);
+}
+
+void AddOrReplace(SeenIndex* index, const char* nick, const char* address, const char* channel,
+                  const char* type, std::int32_t timeSpent, const char* text, std::int32_t seenTime) {
+    index->Put(FieldsOf(nick, address, channel, type, timeSpent, text, seenTime));
 }
 
 }  // namespace lastspot::seen

@@ -5,7 +5,6 @@
 
 #include "protocol/reply.h"
 #include "platform/platform.h"
-#include "index/avl_index.h"
 #include "seen/record_commands.h"
 #include "seen/table_registry.h"
 #include "store/seen_file.h"
@@ -21,46 +20,6 @@ namespace {
 constexpr std::uint32_t kBlockSize = 4096;
 constexpr std::uint32_t kReadSize = 16 * kBlockSize;
 
-// The records of a file, gathered into a new index. A file the library
-// saved is in nick order, so records arrive as an ascending run that
-// becomes a balanced tree in one step at the end. A record that does not
-// sort after the run's last (a file edited by hand or written elsewhere)
-// goes to a second index instead, by ordinary insertion; it always came
-// later in the file than any run record of the same nick, so in the end it
-// wins over that record, as a second add of the nick would have.
-class RecordGatherer {
-public:
-    void Add(seen::SeenRecord* record) {
-        const seen::SeenRecord* last = run_.Last();
-        if (last == nullptr || seen::CompareByNick(record, last) > 0) {
-            run_.Append(record);
-        } else {
-            seen::StoreRecord(late_.get(), record);
-        }
-    }
-
-    // The index of every record gathered; the gatherer is left empty. The
-    // smaller part joins the larger one.
-    std::unique_ptr<seen::SeenIndex> Finish() {
-        if (run_.Count() >= late_->Count()) {
-            auto index = std::make_unique<seen::SeenIndex>();
-            index->Adopt(&run_);
-            seen::SeenIndex* target = index.get();
-            late_->Drain([target](seen::SeenRecord* record) { seen::StoreRecord(target, record); });
-            return index;
-        }
-        seen::SeenIndex* target = late_.get();
-        run_.Drain([target](seen::SeenRecord* record) {
-            if (target->Insert(record) != record) seen::ReleaseRecord(record);
-        });
-        return std::move(late_);
-    }
-
-private:
-    index::SortedRun<seen::SeenRecord> run_;  // ascending by nick
-    std::unique_ptr<seen::SeenIndex> late_ = std::make_unique<seen::SeenIndex>();  // the rest
-};
-
 // Assembles lines from the file's blocks by the reading rules: LF ends a
 // line, CR is dropped, the (kMaxLineLength + 1)th character of a line ends
 // it and is lost; lines carry on from one block to the next.
@@ -68,29 +27,44 @@ class LineReader {
 public:
     // Examines `length` bytes of one block (the caller has cut the block at
     // its first zero byte: a NUL in the file hides the rest of its block),
-    // calling `onLine` with each line that ends. Stops early, returning
-    // false, when `onLine` does. `onLine` may cut the line in place.
+    // calling `onLine(line, length)` with each line that ends, NUL-ended.
+    // Stops early, returning false, when `onLine` does. `onLine` may cut
+    // the line in place. A line that starts in this block and ends in it
+    // with no CR but a last one (a saved file's lines) is handed over where
+    // it lies; the others are put together in the reader's own buffer.
     template <typename OnLine>
-    bool Feed(const char* bytes, std::size_t length, OnLine onLine) {
-        const char* p = bytes;
-        const char* end = bytes + length;
+    bool Feed(char* bytes, std::size_t length, OnLine onLine) {
+        char* p = bytes;
+        char* end = bytes + length;
         while (p < end) {
             // The line ends at an LF or, failing one, at the character that
             // would be its (kMaxLineLength + 1)th.
             std::size_t room = kMaxLineLength + 1 - examined_;
             std::size_t span = std::min(static_cast<std::size_t>(end - p), room);
-            const auto* lineFeed = static_cast<const char*>(std::memchr(p, '\n', span));
+            auto* lineFeed = static_cast<char*>(std::memchr(p, '\n', span));
             if (lineFeed == nullptr && span < room) {  // the line goes on in the next bytes
                 Keep(p, span);
                 examined_ += span;
                 return true;
             }
             std::size_t kept = lineFeed != nullptr ? static_cast<std::size_t>(lineFeed - p) : room - 1;
+            if (examined_ == 0) {
+                std::size_t size = kept;
+                if (size != 0 && p[size - 1] == '\r') --size;
+                if (std::memchr(p, '\r', size) == nullptr) {
+                    char* line = p;
+                    line[size] = '\0';  // over the CR, the LF or the character lost
+                    p += kept + 1;
+                    if (!onLine(line, size)) return false;
+                    continue;
+                }
+            }
             Keep(p, kept);
             p += kept + 1;  // past the character that ended the line, which is lost
             line_[stored_] = '\0';
+            std::size_t size = stored_;
             examined_ = stored_ = 0;
-            if (!onLine(line_)) return false;
+            if (!onLine(line_, size)) return false;
         }
         return true;
     }
@@ -133,19 +107,19 @@ void SeenLoad(char* buffer) {
 
     // Every record line goes into the command's table, whatever the file's
     // header says, so a file saved from one table loads into any other.
-    RecordGatherer gathered;
+    seen::SeenIndex::Loader gathered;
     int accepted = 0;
     bool headerRead = false, badHeader = false;
-    auto onLine = [&](char* line) {
+    auto onLine = [&](char* line, std::size_t length) {
         if (!headerRead) {
             headerRead = true;
             badHeader = ComparePrefix(line, kHeaderPrefix) != 0;
             return !badHeader;
         }
         seen::RecordFields f;
-        if (line[0] == '!' && line[1] == ' ' && seen::ParseRecordFields(line + 2, &f) == seen::AddLineResult::Added) {
-            gathered.Add(seen::BuildRecord(f.nick, f.address, f.channel, f.type, f.timeSpent,
-                                           f.text, f.seenTime));
+        if (length >= 2 && line[0] == '!' && line[1] == ' ' &&
+            seen::ParseRecordFields(line + 2, length - 2, &f) == seen::AddLineResult::Added) {
+            gathered.Add(f);
             ++accepted;
         }
         return true;
@@ -161,7 +135,7 @@ void SeenLoad(char* buffer) {
         }
         anyBytes = anyBytes || got != 0;
         for (std::uint32_t at = 0; at < got && !stopped; at += kBlockSize) {
-            const char* block = bytes.get() + at;
+            char* block = bytes.get() + at;
             std::size_t length = std::min(kBlockSize, got - at);
             const void* nul = std::memchr(block, '\0', length);
             if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - block);

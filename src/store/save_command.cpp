@@ -26,18 +26,16 @@ void SeenSave(char* buffer) {
     static_assert(kMaxLineLength + 1 <= LineWriter::kLineRoom);
     char* header = writer.LineSpace();
     writer.EndLine(static_cast<std::size_t>(platform::FormatBounded(header, kHeaderFormat, tableName)));
-    std::size_t length;
     int written = 0;
-    seen::SeenIndex* index = table->index;
-    index->ResetCursor();
-    while (const seen::SeenRecord* record = index->NextItem()) {
+    table->index->ForEach([&](const seen::SeenRecord* record) {
         char* space = writer.LineSpace();
-        if (space == nullptr) break;  // a write failed
-        length = FormRecordLine(*record, space);
-        if (length == 0) continue;  // would not load back as itself
+        if (space == nullptr) return false;  // a write failed
+        std::size_t length = FormRecordLine(*record, space);
+        if (length == 0) return true;  // would not load back as itself
         writer.EndLine(length);
         ++written;
-    }
+        return true;
+    });
     status = writer.Finish() ? CommitSeenFile(&file, fileName) : FileStatus::CannotWrite;
     if (status != FileStatus::Ok) return protocol::ReplyError(buffer, ErrorFor(status));
     platform::FormatBounded(buffer, "+OK %d", written);

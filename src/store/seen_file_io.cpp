@@ -65,6 +65,13 @@ LineWriter::LineWriter(platform::FileHandle file) : file_(file), buffer_(new cha
 bool LineWriter::Flush() {
     if (!failed_ && used_ != 0) {
         failed_ = !platform::WriteToFile(file_, buffer_.get(), static_cast<std::uint32_t>(used_));
+        // The disk starts on what is written while the rest is formed, so
+        // the flush at the end waits only for the last stretch.
+        unsent_ += used_;
+        if (!failed_ && unsent_ >= kWriteBackStretch) {
+            platform::StartWriteBack(file_);
+            unsent_ = 0;
+        }
     }
     used_ = 0;
     return !failed_;

@@ -84,11 +84,13 @@ public:
 
 private:
     static constexpr std::size_t kCapacity = 64 * 1024;
+    static constexpr std::size_t kWriteBackStretch = 4 * 1024 * 1024;
     bool Flush();
 
     platform::FileHandle file_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
+    std::size_t unsent_ = 0;  // written since the disk was last asked to start
     bool failed_ = false;
 };
 

@@ -21,14 +21,16 @@ TEST(ComparePrefix, MatchesWholePrefixesExactlyAndOrdersBySignedBytes) {
     EXPECT_EQ(ComparePrefix("anything", ""), 0);
 }
 
+seen::RecordHeap recordHeap;
+
 struct RecordRelease {
-    void operator()(seen::SeenRecord* record) const { seen::ReleaseRecord(record); }
+    void operator()(seen::SeenRecord* record) const { seen::ReleaseRecord(&recordHeap, record); }
 };
 using OwnedRecord = std::unique_ptr<seen::SeenRecord, RecordRelease>;
 
 OwnedRecord Record(const char* nick, const char* address, const char* channel, const char* type,
                    const char* text, int seen, int spent) {
-    return OwnedRecord(seen::BuildRecord(nick, address, channel, type, spent, text, seen));
+    return OwnedRecord(seen::BuildRecord(&recordHeap, nick, address, channel, type, spent, text, seen));
 }
 
 std::string Formed(const OwnedRecord& record) {

@@ -1,0 +1,509 @@
+// Point lookups of a table: a hash table of item pointers, beside the
+// table's order. Items sit in chunks of seven slots. A chunk's eight-byte
+// word holds seven one-byte tags (the high bit set and seven bits of the
+// item's hash; 0 for an empty slot) and an overflow count; its seven
+// pointers lie in a second array. A key is looked for in its home chunk,
+// then in the chunks after it for as long as their overflow count says that
+// some item from before them went past. So a lookup of an absent key mostly
+// reads one tag word, from an array an eighth of the table's size that
+// stays in the cache, and no item at all; and removing an item leaves
+// nothing behind.
+//
+// Growth never stops the world: when the table is six sevenths full, a table
+// of twice the chunks is made, new items go there, and every change moves
+// one more chunk of the old table over, until none is left. Lookups look in
+// both while that lasts. The tables are made of segments of at most 4,096
+// chunks, so no block is larger than 256 KiB however large the table, which
+// a 32-bit process's scattered address space can give.
+//
+// The index does not own its items. It finds the hash of a stored item with
+// the owner's hasher, which is asked only while chunks move:
+//
+//   struct Hasher {
+//     std::uint64_t operator()(const Item* item) const;
+//     void Prefetch(const Item* item) const;  // asks for what it reads
+//   };
+#pragma once
+
+#include <bit>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "index/check_text.h"
+
+namespace lastspot::index {
+
+template <typename Item, typename Hasher>
+class HashIndex {
+public:
+    static constexpr int kSlots = 7;
+    // Each chunk holds seven; a table grows when it holds six per chunk.
+    static constexpr std::size_t kFullPerChunk = 6;
+
+    explicit HashIndex(Hasher hasher = Hasher()) : hasher_(hasher) {}
+    ~HashIndex() { Clear(); }
+    HashIndex(const HashIndex&) = delete;
+    HashIndex& operator=(const HashIndex&) = delete;
+
+    std::size_t Count() const { return count_; }
+
+    // The stored item with hash `hash` for which `same(item)` is true, or
+    // nullptr.
+    template <typename Same>
+    Item* Find(std::uint64_t hash, Same same) const {
+        return const_cast<Item*>(Locate(hash, same).item);
+    }
+
+    // Where a lookup found an item: for replacing or erasing it without a
+    // second search. Good until the index next changes.
+    struct Place {
+        const Item* item = nullptr;  // nullptr: not found
+        bool old = false;            // in the table a growth is moving out of
+        std::size_t chunk = 0;
+        int slot = 0;
+    };
+    template <typename Same>
+    Place Locate(std::uint64_t hash, Same same) const {
+        Place place = LocateIn(table_, hash, same);
+        if (place.item == nullptr && Moving()) {
+            place = LocateIn(old_, hash, same);
+            place.old = true;
+        }
+        return place;
+    }
+
+    // The item at a place Locate found.
+    Item* At(const Place& place) const { return TableOf(place).ItemsAt(place.chunk).item[place.slot]; }
+
+    // Puts `fresh`, with the same key, in the place of the item found there.
+    void ReplaceAt(const Place& place, Item* fresh) { TableOf(place).ItemsAt(place.chunk).item[place.slot] = fresh; }
+
+    // Takes out the item found at `place`, whose hash is `hash`.
+    void EraseAt(const Place& place, std::uint64_t hash) {
+        EmptySlot(place.old ? &old_ : &table_, place.chunk, place.slot, hash);
+        --count_;
+        MoveAlong();
+    }
+
+    // Asks for the tag word a lookup of `hash` reads first.
+    void PrefetchHome(std::uint64_t hash) const {
+        if (table_.chunks != 0) __builtin_prefetch(&table_.TagsAt(HomeOf(hash, table_)));
+    }
+
+    // Makes sure the next Insert has a slot: starts a growth when the table
+    // is full enough. When memory for a larger table cannot be had, the
+    // present one fills further; only when it has no free slot at all does
+    // this throw std::bad_alloc, with nothing changed.
+    void Reserve();
+
+    // Stores `item`, whose key is not stored; Reserve must have come first.
+    // Moves a chunk of a growth along. Cannot fail.
+    void Insert(Item* item, std::uint64_t hash) {
+        InsertIn(&table_, item, hash);
+        ++count_;
+        MoveAlong();
+    }
+
+    // Takes `item` itself out; false when it is not stored.
+    bool Erase(const Item* item, std::uint64_t hash) {
+        bool erased = EraseIn(&table_, item, hash) || (Moving() && EraseIn(&old_, item, hash));
+        if (erased) --count_;
+        MoveAlong();
+        return erased;
+    }
+
+    // Puts `fresh` in the slot of the stored `old`, which has the same key.
+    void Replace(const Item* old, Item* fresh, std::uint64_t hash) {
+        Item** slot = SlotOf(&table_, old, hash);
+        if (slot == nullptr && Moving()) slot = SlotOf(&old_, old, hash);
+        assert(slot != nullptr);
+        *slot = fresh;
+    }
+
+    // Forgets every item and frees every table.
+    void Clear() {
+        FreeTable(&table_);
+        FreeTable(&old_);
+        count_ = 0;
+        moved_ = 0;
+    }
+
+    // Whether a table of a quarter of the chunks would hold the present
+    // count below its growth mark: so after bulk removals.
+    bool Oversized() const { return table_.chunks >= 8 && count_ <= table_.chunks / 4 * kFullPerChunk; }
+
+    // Makes the index hold exactly the `count` items that `next()` hands
+    // out (then nullptr), in a new table sized for them; the tables held
+    // before are freed, not their items. False, with nothing changed, when
+    // the new table cannot be had. For bulk builds and for shrinking.
+    template <typename Next>
+    bool Rebuild(std::size_t count, Next next) {
+        return RebuildWithHashes(count, [this, &next](std::uint64_t* hash) {
+            Item* item = next();
+            if (item != nullptr) *hash = hasher_(item);
+            return item;
+        });
+    }
+
+    // The same with each item's hash at hand: `next(&hash)` gives the item
+    // and sets its hash.
+    template <typename Next>
+    bool RebuildWithHashes(std::size_t count, Next next);
+
+    // The same in the table held now (a growth under way is finished by
+    // it), for when a new one cannot be had: the items' new addresses
+    // after they moved. Allocates nothing.
+    template <typename Next>
+    void Refill(Next next);
+
+    // Checks that `count` items are stored, each where a lookup by its hash
+    // finds it (`forEach(visit)` calls visit(item) for every item the owner
+    // holds), and that every overflow count is what the items make it (or
+    // saturated). On failure `*problem` says what is wrong.
+    template <typename ForEach>
+    bool Verify(ForEach forEach, std::string* problem) const;
+
+    std::size_t Bytes() const { return TableBytes(table_) + TableBytes(old_); }
+
+private:
+    struct Tags {
+        std::uint8_t tag[kSlots];  // 0: empty; else 0x80 | seven bits of the hash
+        std::uint8_t overflow;     // items whose probe went past this chunk (255: at least)
+    };
+    struct Items {
+        Item* item[kSlots];
+    };
+    static_assert(sizeof(Tags) == 8, "a chunk's tags are one word");
+    static_assert(std::endian::native == std::endian::little, "tags are matched a word at a time");
+
+    static constexpr int kSegmentBits = 12;
+    static constexpr std::size_t kSegmentChunks = std::size_t{1} << kSegmentBits;
+
+    // A table's chunks, in segments of kSegmentChunks (or all of them, when
+    // fewer): each segment one block, its tags first, then its pointers.
+    struct Table {
+        void** segment = nullptr;   // the blocks
+        std::size_t chunks = 0;     // a power of two; 0: no table
+        std::size_t segments = 0;
+        std::size_t perSegment = 0;
+        Tags& TagsAt(std::size_t i) const {
+            return static_cast<Tags*>(segment[i >> kSegmentBits])[i & (kSegmentChunks - 1)];
+        }
+        Items& ItemsAt(std::size_t i) const {
+            auto* tags = static_cast<Tags*>(segment[i >> kSegmentBits]);
+            return reinterpret_cast<Items*>(tags + perSegment)[i & (kSegmentChunks - 1)];
+        }
+    };
+
+    static std::uint8_t TagOf(std::uint64_t hash) { return static_cast<std::uint8_t>(0x80 | (hash & 0x7F)); }
+    static std::size_t HomeOf(std::uint64_t hash, const Table& table) {
+        return static_cast<std::size_t>(hash >> 7) & (table.chunks - 1);
+    }
+
+    // Bit 8*s+7 set for each slot s whose tag may be `tag` (every real one
+    // among them; the caller checks each).
+    static std::uint64_t Candidates(const Tags& tags, std::uint8_t tag) {
+        std::uint64_t word;
+        std::memcpy(&word, &tags, 8);
+        std::uint64_t x = word ^ (0x0101010101010101u * tag);
+        return (x - 0x0101010101010101u) & ~x & 0x0080808080808080u;  // byte 7 is the overflow count
+    }
+    static int SlotOfBit(std::uint64_t bits) { return std::countr_zero(bits) >> 3; }
+
+    bool Moving() const { return old_.chunks != 0; }
+    const Table& TableOf(const Place& place) const { return place.old ? old_ : table_; }
+
+    template <typename Same>
+    static Place LocateIn(const Table& table, std::uint64_t hash, Same& same) {
+        Place place;
+        if (table.chunks == 0) return place;
+        std::uint8_t tag = TagOf(hash);
+        std::size_t i = HomeOf(hash, table);
+        for (std::size_t probes = 0; probes < table.chunks; ++probes) {
+            const Tags& tags = table.TagsAt(i);
+            for (std::uint64_t bits = Candidates(tags, tag); bits != 0; bits &= bits - 1) {
+                int s = SlotOfBit(bits);
+                Item* item = table.ItemsAt(i).item[s];
+                if (tags.tag[s] == tag && same(static_cast<const Item*>(item))) {
+                    place.item = item;
+                    place.chunk = i;
+                    place.slot = s;
+                    return place;
+                }
+            }
+            if (tags.overflow == 0) return place;
+            i = (i + 1) & (table.chunks - 1);
+        }
+        return place;
+    }
+
+    static void InsertIn(Table* table, Item* item, std::uint64_t hash) {
+        std::size_t i = HomeOf(hash, *table);
+        for (;;) {
+            Tags& tags = table->TagsAt(i);
+            for (std::uint64_t bits = Candidates(tags, 0); bits != 0; bits &= bits - 1) {
+                int s = SlotOfBit(bits);
+                if (tags.tag[s] != 0) continue;
+                tags.tag[s] = TagOf(hash);
+                table->ItemsAt(i).item[s] = item;
+                return;
+            }
+            if (tags.overflow != 255) ++tags.overflow;
+            i = (i + 1) & (table->chunks - 1);
+        }
+    }
+
+    // The slot holding `item` itself, or nullptr.
+    static Item** SlotOf(Table* table, const Item* item, std::uint64_t hash, std::size_t* at = nullptr,
+                         int* slot = nullptr) {
+        if (table->chunks == 0) return nullptr;
+        std::uint8_t tag = TagOf(hash);
+        std::size_t i = HomeOf(hash, *table);
+        for (std::size_t probes = 0; probes < table->chunks; ++probes) {
+            Tags& tags = table->TagsAt(i);
+            for (std::uint64_t bits = Candidates(tags, tag); bits != 0; bits &= bits - 1) {
+                int s = SlotOfBit(bits);
+                Item** held = &table->ItemsAt(i).item[s];
+                if (tags.tag[s] == tag && *held == item) {
+                    if (at != nullptr) *at = i;
+                    if (slot != nullptr) *slot = s;
+                    return held;
+                }
+            }
+            if (tags.overflow == 0) return nullptr;
+            i = (i + 1) & (table->chunks - 1);
+        }
+        return nullptr;
+    }
+
+    // Empties the slot at chunk `at`, slot `s`, of an item with `hash`: the
+    // chunks its probe went past count one item fewer.
+    static void EmptySlot(Table* table, std::size_t at, int s, std::uint64_t hash) {
+        table->TagsAt(at).tag[s] = 0;
+        for (std::size_t i = HomeOf(hash, *table); i != at; i = (i + 1) & (table->chunks - 1)) {
+            Tags& passed = table->TagsAt(i);
+            if (passed.overflow != 255) --passed.overflow;
+        }
+    }
+
+    static bool EraseIn(Table* table, const Item* item, std::uint64_t hash) {
+        std::size_t at;
+        int s;
+        if (SlotOf(table, item, hash, &at, &s) == nullptr) return false;
+        EmptySlot(table, at, s, hash);
+        return true;
+    }
+
+    // A table of `chunks` chunks, all empty. Throws std::bad_alloc, having
+    // freed what it got.
+    static Table MakeTable(std::size_t chunks);
+    static void FreeTable(Table* table);
+    static std::size_t TableBytes(const Table& table) {
+        return table.segments * (table.perSegment * (sizeof(Tags) + sizeof(Items)) + sizeof(void*));
+    }
+
+    // The chunks a table needs to hold `count` items below the growth mark.
+    static std::size_t ChunksFor(std::size_t count) {
+        std::size_t chunks = 1;
+        while (chunks * kFullPerChunk < count) chunks *= 2;
+        return chunks;
+    }
+
+    // Moves the old table's chunks over, up to `chunks` of them.
+    void MoveChunks(std::size_t chunks);
+    void MoveAlong() {
+        if (Moving()) MoveChunks(2);
+    }
+
+    Hasher hasher_;
+    Table table_;   // where new items go
+    Table old_;     // the table a growth is moving out of (chunks 0 when none)
+    std::size_t moved_ = 0;  // old chunks moved over so far
+    std::size_t count_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+
+template <typename Item, typename Hasher>
+typename HashIndex<Item, Hasher>::Table HashIndex<Item, Hasher>::MakeTable(std::size_t chunks) {
+    Table table;
+    table.perSegment = std::min(chunks, kSegmentChunks);
+    std::size_t segments = chunks / table.perSegment;
+    table.segment = static_cast<void**>(::operator new(segments * sizeof(void*)));
+    table.chunks = chunks;
+    try {
+        for (; table.segments < segments; ++table.segments) {
+            void* block = ::operator new(table.perSegment * (sizeof(Tags) + sizeof(Items)));
+            std::memset(block, 0, table.perSegment * sizeof(Tags));  // every slot empty
+            table.segment[table.segments] = block;
+        }
+    } catch (const std::bad_alloc&) {
+        FreeTable(&table);
+        throw;
+    }
+    return table;
+}
+
+template <typename Item, typename Hasher>
+void HashIndex<Item, Hasher>::FreeTable(Table* table) {
+    for (std::size_t s = 0; s < table->segments; ++s) ::operator delete(table->segment[s]);
+    ::operator delete(table->segment);
+    *table = Table();
+}
+
+template <typename Item, typename Hasher>
+void HashIndex<Item, Hasher>::Reserve() {
+    if (Moving()) {
+        // A growth keeps ahead of the inserts (it moves two chunks per
+        // change and the new table takes six items per old chunk before it
+        // is full), so the new table always has room.
+        assert(count_ < table_.chunks * kSlots);
+        return;
+    }
+    if (count_ < table_.chunks * kFullPerChunk) return;
+    try {
+        Table larger = MakeTable(table_.chunks == 0 ? 1 : table_.chunks * 2);
+        old_ = table_;
+        table_ = larger;
+        moved_ = 0;
+        if (old_.chunks == 0 || count_ == 0) FreeTable(&old_);
+    } catch (const std::bad_alloc&) {
+        // No larger table: the present one fills further while it can.
+        if (count_ >= table_.chunks * kSlots) throw;
+    }
+}
+
+template <typename Item, typename Hasher>
+void HashIndex<Item, Hasher>::MoveChunks(std::size_t chunks) {
+    for (; chunks > 0 && Moving(); --chunks) {
+        Tags& tags = old_.TagsAt(moved_);
+        Items& items = old_.ItemsAt(moved_);
+        for (int s = 0; s < kSlots; ++s) {
+            if (tags.tag[s] != 0) hasher_.Prefetch(items.item[s]);
+        }
+        for (int s = 0; s < kSlots; ++s) {
+            if (tags.tag[s] == 0) continue;
+            std::uint64_t hash = hasher_(items.item[s]);
+            InsertIn(&table_, items.item[s], hash);
+            EmptySlot(&old_, moved_, s, hash);
+        }
+        if (++moved_ == old_.chunks) FreeTable(&old_);
+    }
+}
+
+template <typename Item, typename Hasher>
+template <typename Next>
+bool HashIndex<Item, Hasher>::RebuildWithHashes(std::size_t count, Next next) {
+    Table fresh;
+    try {
+        fresh = MakeTable(ChunksFor(count));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // Hashes are worked out a few dozen items ahead of their insertion, so
+    // the home chunks they land in are on their way meanwhile.
+    constexpr int kAhead = 32;
+    Item* pendingItem[kAhead];
+    std::uint64_t pendingHash[kAhead];
+    std::size_t taken = 0;
+    std::uint64_t hash;
+    while (Item* item = next(&hash)) {
+        __builtin_prefetch(&fresh.TagsAt(HomeOf(hash, fresh)));
+        __builtin_prefetch(&fresh.ItemsAt(HomeOf(hash, fresh)));
+        std::size_t ring = taken % kAhead;
+        if (taken >= kAhead) InsertIn(&fresh, pendingItem[ring], pendingHash[ring]);
+        pendingItem[ring] = item;
+        pendingHash[ring] = hash;
+        ++taken;
+    }
+    for (std::size_t i = taken > kAhead ? taken - kAhead : 0; i < taken; ++i) {
+        InsertIn(&fresh, pendingItem[i % kAhead], pendingHash[i % kAhead]);
+    }
+    assert(taken == count);
+    FreeTable(&table_);
+    FreeTable(&old_);
+    table_ = fresh;
+    moved_ = 0;
+    count_ = count;
+    return true;
+}
+
+template <typename Item, typename Hasher>
+template <typename Next>
+void HashIndex<Item, Hasher>::Refill(Next next) {
+    FreeTable(&old_);
+    moved_ = 0;
+    for (std::size_t s = 0; s < table_.segments; ++s) {
+        std::memset(table_.segment[s], 0, table_.perSegment * sizeof(Tags));
+    }
+    std::size_t count = 0;
+    while (Item* item = next()) {
+        InsertIn(&table_, item, hasher_(item));
+        ++count;
+    }
+    assert(count <= table_.chunks * kSlots);
+    count_ = count;
+}
+
+template <typename Item, typename Hasher>
+template <typename ForEach>
+bool HashIndex<Item, Hasher>::Verify(ForEach forEach, std::string* problem) const {
+    std::size_t visited = 0;
+    bool found = true;
+    forEach([&](const Item* item) {
+        ++visited;
+        std::uint64_t hash = hasher_(item);
+        auto self = [item](const Item* stored) { return stored == item; };
+        if (found && Find(hash, self) != item) found = false;
+    });
+    if (!found) {
+        *problem = "an item its hash does not find";
+        return false;
+    }
+    if (visited != count_) {
+        *problem = "the hash holds " + Decimal(count_) + " items, the order " + Decimal(visited);
+        return false;
+    }
+    // Each table: its items in all, and the overflow counts they make.
+    std::size_t occupied = 0;
+    for (const Table* table : {&table_, &old_}) {
+        if (table->chunks == 0) continue;
+        std::size_t* expected = new std::size_t[table->chunks]();
+        for (std::size_t c = 0; c < table->chunks; ++c) {
+            const Tags& tags = table->TagsAt(c);
+            for (int s = 0; s < kSlots; ++s) {
+                if (tags.tag[s] == 0) continue;
+                ++occupied;
+                std::uint64_t hash = hasher_(table->ItemsAt(c).item[s]);
+                if (tags.tag[s] != TagOf(hash)) {
+                    delete[] expected;
+                    *problem = "a tag that is not its item's";
+                    return false;
+                }
+                for (std::size_t i = HomeOf(hash, *table); i != c; i = (i + 1) & (table->chunks - 1)) ++expected[i];
+            }
+        }
+        bool right = true;
+        for (std::size_t c = 0; c < table->chunks; ++c) {
+            std::uint8_t overflow = table->TagsAt(c).overflow;
+            if (overflow != 255 && overflow != expected[c]) right = false;
+        }
+        delete[] expected;
+        if (!right) {
+            *problem = "an overflow count that its items do not make";
+            return false;
+        }
+    }
+    if (occupied != count_) {
+        *problem = "the hash's slots hold " + Decimal(occupied) + " items, its count says " +
+                   Decimal(count_);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace lastspot::index

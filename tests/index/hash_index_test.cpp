@@ -1,0 +1,142 @@
+// The hash side of a table, on items that are plain numbers, under hashers
+// that collide on purpose: every item in one chunk's run, a handful of
+// hashes, or the full spread. Random inserts and erases against std::set,
+// with growths moving chunks over between them, and the overflow counts,
+// tags and tallies checked by Verify.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "index/hash_index.h"
+
+namespace lastspot::index {
+namespace {
+
+struct Number {
+    std::uint64_t value;
+};
+
+// How many distinct hashes the items get: 1 (all collide), a few, or all.
+struct CollidingHasher {
+    std::uint64_t distinct = 0;  // 0: every value its own hash
+    std::uint64_t operator()(const Number* n) const {
+        std::uint64_t x = distinct == 0 ? n->value : n->value % distinct;
+        x *= 0x9E3779B97F4A7C15u;
+        return x ^ (x >> 29);
+    }
+    void Prefetch(const Number*) const {}
+};
+
+using Hash = HashIndex<Number, CollidingHasher>;
+
+void ExpectValid(const Hash& hash, const std::vector<Number*>& held) {
+    std::string problem;
+    bool valid = hash.Verify(
+        [&held](auto visit) {
+            for (Number* n : held) visit(n);
+        },
+        &problem);
+    ASSERT_TRUE(valid) << problem;
+}
+
+class HashIndexTest : public ::testing::TestWithParam<std::uint64_t> {};
+
+TEST_P(HashIndexTest, RandomInsertsAndErasesAgreeWithStdSetThroughGrowths) {
+    CollidingHasher hasher{GetParam()};
+    // All-colliding items make every operation walk the whole run: fewer.
+    const int steps = GetParam() == 1 ? 3000 : 60000;
+    Hash hash(hasher);
+    std::mt19937_64 random(GetParam() + 3);
+    std::vector<std::unique_ptr<Number>> pool;
+    std::set<std::uint64_t> model;
+    std::vector<Number*> held;  // what the hash holds, in no order
+    auto find = [&](std::uint64_t value) {
+        Number key{value};
+        return hash.Find(hasher(&key), [value](const Number* n) { return n->value == value; });
+    };
+    for (int step = 0; step < steps; ++step) {
+        std::uint64_t value = random() % 5000;
+        bool grow = step % 20000 < 15000;
+        if (random() % 4 != 0 ? grow : !grow) {
+            if (model.count(value) != 0) {
+                ASSERT_NE(find(value), nullptr);
+                continue;
+            }
+            pool.push_back(std::make_unique<Number>(Number{value}));
+            hash.Reserve();
+            hash.Insert(pool.back().get(), hasher(pool.back().get()));
+            model.insert(value);
+            held.push_back(pool.back().get());
+        } else {
+            Number key{value};
+            auto place = hash.Locate(hasher(&key), [value](const Number* n) { return n->value == value; });
+            ASSERT_EQ(place.item != nullptr, model.count(value) != 0) << value;
+            if (place.item == nullptr) continue;
+            hash.EraseAt(place, hasher(&key));
+            model.erase(value);
+            held.erase(std::find(held.begin(), held.end(), place.item));
+        }
+        ASSERT_EQ(hash.Count(), model.size());
+        if (step % 997 == 0) ExpectValid(hash, held);
+    }
+    ExpectValid(hash, held);
+    for (std::uint64_t value = 0; value < 5000; ++value) {
+        Number* found = find(value);
+        ASSERT_EQ(found != nullptr, model.count(value) != 0) << value;
+        if (found != nullptr) {
+            ASSERT_EQ(found->value, value);
+        }
+    }
+}
+
+// Rebuilding moves every item into a table sized for them; refilling puts
+// them back into the same table (for when a new one cannot be had); both
+// leave every item findable, and an item erased by its place stays gone.
+TEST_P(HashIndexTest, RebuiltAndRefilledTablesFindEveryItem) {
+    CollidingHasher hasher{GetParam()};
+    Hash hash(hasher);
+    std::vector<std::unique_ptr<Number>> pool;
+    std::vector<Number*> held;
+    const int count = GetParam() == 1 ? 500 : 20000;
+    for (int i = 0; i < count; ++i) {
+        pool.push_back(std::make_unique<Number>(Number{static_cast<std::uint64_t>(i) * 7}));
+        held.push_back(pool.back().get());
+    }
+    std::size_t next = 0;
+    ASSERT_TRUE(hash.Rebuild(held.size(), [&]() { return next < held.size() ? held[next++] : nullptr; }));
+    ExpectValid(hash, held);
+    // Half go, then the rest are refilled in place: the overflow counts the
+    // removals left behind are gone with them.
+    for (int i = 0; i < count; i += 2) {
+        Number* n = held[static_cast<std::size_t>(i)];
+        auto place = hash.Locate(hasher(n), [n](const Number* stored) { return stored == n; });
+        ASSERT_EQ(place.item, n);
+        hash.EraseAt(place, hasher(n));
+    }
+    std::vector<Number*> kept;
+    for (int i = 1; i < count; i += 2) kept.push_back(held[static_cast<std::size_t>(i)]);
+    ExpectValid(hash, kept);
+    next = 0;
+    hash.Refill([&]() { return next < kept.size() ? kept[next++] : nullptr; });
+    ExpectValid(hash, kept);
+    for (Number* n : held) {
+        bool keptOne = n->value % 14 == 7;
+        EXPECT_EQ(hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }) != nullptr, keptOne);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Collisions, HashIndexTest, ::testing::Values(1, 5, 0),
+                         [](const ::testing::TestParamInfo<std::uint64_t>& info) {
+                             return info.param == 1 ? std::string("AllOneHash")
+                                                    : info.param == 5 ? std::string("FiveHashes")
+                                                                      : std::string("Spread");
+                         });
+
+}  // namespace
+}  // namespace lastspot::index
