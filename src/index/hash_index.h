@@ -11,10 +11,10 @@
 //
 // Growth never stops the world: when the table is six sevenths full, a table
 // of twice the chunks is made, new items go there, and every change moves
-// one more chunk of the old table over, until none is left. Lookups look in
-// both while that lasts. The tables are made of segments of at most 4,096
-// chunks, so no block is larger than 256 KiB however large the table, which
-// a 32-bit process's scattered address space can give.
+// eight more chunks of the old table over, until none is left. Lookups look
+// in both while that lasts. The tables are made of segments of at most
+// 1,024 chunks, so no block is larger than 56 KiB however large the table,
+// which a 32-bit process's scattered address space can give.
 //
 // The index does not own its items. It finds the hash of a stored item with
 // the owner's hasher, which is asked only while chunks move:
@@ -43,6 +43,10 @@ public:
     static constexpr int kSlots = 7;
     // Each chunk holds seven; a table grows when it holds six per chunk.
     static constexpr std::size_t kFullPerChunk = 6;
+    // Chunks a growth moves per change: enough to end it within an eighth
+    // of the old table's chunks' worth of changes, few enough that no
+    // change waits long.
+    static constexpr std::size_t kMovedPerChange = 8;
 
     explicit HashIndex(Hasher hasher = Hasher()) : hasher_(hasher) {}
     ~HashIndex() { Clear(); }
@@ -180,23 +184,21 @@ private:
     static_assert(sizeof(Tags) == 8, "a chunk's tags are one word");
     static_assert(std::endian::native == std::endian::little, "tags are matched a word at a time");
 
-    static constexpr int kSegmentBits = 12;
+    static constexpr int kSegmentBits = 10;
     static constexpr std::size_t kSegmentChunks = std::size_t{1} << kSegmentBits;
 
     // A table's chunks, in segments of kSegmentChunks (or all of them, when
-    // fewer): each segment one block, its tags first, then its pointers.
+    // fewer): each segment's tags in one block and its pointers in another.
+    // While a growth moves a table's chunks out, the pointer blocks it has
+    // passed are freed at once: a lookup there reads tags only, all clear.
     struct Table {
-        void** segment = nullptr;   // the blocks
+        Tags** tags = nullptr;      // per segment
+        Items** items = nullptr;    // per segment; nullptr once freed
         std::size_t chunks = 0;     // a power of two; 0: no table
-        std::size_t segments = 0;
+        std::size_t segments = 0;   // segments allocated
         std::size_t perSegment = 0;
-        Tags& TagsAt(std::size_t i) const {
-            return static_cast<Tags*>(segment[i >> kSegmentBits])[i & (kSegmentChunks - 1)];
-        }
-        Items& ItemsAt(std::size_t i) const {
-            auto* tags = static_cast<Tags*>(segment[i >> kSegmentBits]);
-            return reinterpret_cast<Items*>(tags + perSegment)[i & (kSegmentChunks - 1)];
-        }
+        Tags& TagsAt(std::size_t i) const { return tags[i >> kSegmentBits][i & (kSegmentChunks - 1)]; }
+        Items& ItemsAt(std::size_t i) const { return items[i >> kSegmentBits][i & (kSegmentChunks - 1)]; }
     };
 
     static std::uint8_t TagOf(std::uint64_t hash) { return static_cast<std::uint8_t>(0x80 | (hash & 0x7F)); }
@@ -223,6 +225,9 @@ private:
         if (table.chunks == 0) return place;
         std::uint8_t tag = TagOf(hash);
         std::size_t i = HomeOf(hash, table);
+        // The home chunk's pointers are asked for with its tags, not after
+        // them: a hit then waits for one of the two, not both in turn.
+        if (table.items[i >> kSegmentBits] != nullptr) __builtin_prefetch(&table.ItemsAt(i));
         for (std::size_t probes = 0; probes < table.chunks; ++probes) {
             const Tags& tags = table.TagsAt(i);
             for (std::uint64_t bits = Candidates(tags, tag); bits != 0; bits &= bits - 1) {
@@ -303,7 +308,11 @@ private:
     static Table MakeTable(std::size_t chunks);
     static void FreeTable(Table* table);
     static std::size_t TableBytes(const Table& table) {
-        return table.segments * (table.perSegment * (sizeof(Tags) + sizeof(Items)) + sizeof(void*));
+        std::size_t bytes = table.segments * (table.perSegment * sizeof(Tags) + 2 * sizeof(void*));
+        for (std::size_t s = 0; s < table.segments; ++s) {
+            if (table.items[s] != nullptr) bytes += table.perSegment * sizeof(Items);
+        }
+        return bytes;
     }
 
     // The chunks a table needs to hold `count` items below the growth mark.
@@ -316,7 +325,7 @@ private:
     // Moves the old table's chunks over, up to `chunks` of them.
     void MoveChunks(std::size_t chunks);
     void MoveAlong() {
-        if (Moving()) MoveChunks(2);
+        if (Moving()) MoveChunks(kMovedPerChange);
     }
 
     Hasher hasher_;
@@ -333,15 +342,21 @@ typename HashIndex<Item, Hasher>::Table HashIndex<Item, Hasher>::MakeTable(std::
     Table table;
     table.perSegment = std::min(chunks, kSegmentChunks);
     std::size_t segments = chunks / table.perSegment;
-    table.segment = static_cast<void**>(::operator new(segments * sizeof(void*)));
+    // The directory: the tag blocks' pointers, then the pointer blocks'.
+    auto** directory = static_cast<void**>(::operator new(2 * segments * sizeof(void*)));
+    table.tags = reinterpret_cast<Tags**>(directory);
+    table.items = reinterpret_cast<Items**>(directory + segments);
     table.chunks = chunks;
     try {
         for (; table.segments < segments; ++table.segments) {
-            void* block = ::operator new(table.perSegment * (sizeof(Tags) + sizeof(Items)));
-            std::memset(block, 0, table.perSegment * sizeof(Tags));  // every slot empty
-            table.segment[table.segments] = block;
+            table.items[table.segments] = nullptr;
+            table.tags[table.segments] = nullptr;
+            table.tags[table.segments] = static_cast<Tags*>(::operator new(table.perSegment * sizeof(Tags)));
+            std::memset(table.tags[table.segments], 0, table.perSegment * sizeof(Tags));  // every slot empty
+            table.items[table.segments] = static_cast<Items*>(::operator new(table.perSegment * sizeof(Items)));
         }
     } catch (const std::bad_alloc&) {
+        if (table.segments < segments) ++table.segments;  // its tags, if any, go too
         FreeTable(&table);
         throw;
     }
@@ -350,8 +365,11 @@ typename HashIndex<Item, Hasher>::Table HashIndex<Item, Hasher>::MakeTable(std::
 
 template <typename Item, typename Hasher>
 void HashIndex<Item, Hasher>::FreeTable(Table* table) {
-    for (std::size_t s = 0; s < table->segments; ++s) ::operator delete(table->segment[s]);
-    ::operator delete(table->segment);
+    for (std::size_t s = 0; s < table->segments; ++s) {
+        ::operator delete(table->tags[s]);
+        ::operator delete(table->items[s]);
+    }
+    ::operator delete(table->tags);
     *table = Table();
 }
 
@@ -391,7 +409,15 @@ void HashIndex<Item, Hasher>::MoveChunks(std::size_t chunks) {
             InsertIn(&table_, items.item[s], hash);
             EmptySlot(&old_, moved_, s, hash);
         }
-        if (++moved_ == old_.chunks) FreeTable(&old_);
+        ++moved_;
+        if (moved_ == old_.chunks) {
+            FreeTable(&old_);
+        } else if ((moved_ & (kSegmentChunks - 1)) == 0) {
+            // A whole segment moved: its pointers are no longer read.
+            std::size_t segment = (moved_ >> kSegmentBits) - 1;
+            ::operator delete(old_.items[segment]);
+            old_.items[segment] = nullptr;
+        }
     }
 }
 
@@ -438,7 +464,7 @@ void HashIndex<Item, Hasher>::Refill(Next next) {
     FreeTable(&old_);
     moved_ = 0;
     for (std::size_t s = 0; s < table_.segments; ++s) {
-        std::memset(table_.segment[s], 0, table_.perSegment * sizeof(Tags));
+        std::memset(table_.tags[s], 0, table_.perSegment * sizeof(Tags));
     }
     std::size_t count = 0;
     while (Item* item = next()) {

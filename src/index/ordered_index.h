@@ -89,6 +89,16 @@ public:
     // Takes the stored `item` out. Allocates nothing.
     void Remove(const Item* item);
 
+    // The way down to the leaf for a key, found ahead of time: Seek goes
+    // down and asks for the leaf's slots, so the owner can look the item up
+    // elsewhere meanwhile, then replace or remove it there. Good until the
+    // index next changes.
+    struct Position;
+    template <typename Cmp>
+    void Seek(std::uint64_t prefix, Cmp cmp, Position* position) const;
+    void ReplaceAt(const Position& position, const Item* old, Item* fresh);
+    void RemoveAt(Position* position, const Item* item);
+
     // Hands every item to `take` in ascending order and empties the index;
     // `take` owns them from then on.
     template <typename Take>
@@ -172,6 +182,24 @@ private:
         Inner* node[kMaxDepth];
         int slot[kMaxDepth];
     };
+
+public:
+    struct Position {
+        Path path;
+        Leaf* leaf = nullptr;
+    };
+
+private:
+    // The slot that holds `item` in `leaf`, looked for by its address along
+    // the slots: the loads do not wait for each other, and no other item is
+    // read.
+    static int SlotOf(const Leaf* leaf, const Item* item) {
+        int at = 0;
+        while (leaf->item[at] != item) ++at;
+        assert(at < leaf->count);
+        return at;
+    }
+    void RemoveSlot(Path* path, Leaf* leaf, int slot);
 
     static std::uint32_t HintOf(std::uint64_t prefix) { return static_cast<std::uint32_t>(prefix >> 32); }
 
@@ -308,21 +336,19 @@ int OrderedIndex<Item, Order>::ChildFor(const Inner* inner, int below, std::uint
 template <typename Item, typename Order>
 template <typename Cmp>
 int OrderedIndex<Item, Order>::SlotFor(const Leaf* leaf, std::uint64_t prefix, Cmp& cmp, bool* found) {
-    // The run of slots whose hint equals the key's, then the key's place
-    // within it by full comparisons.
+    // The run of slots whose hint equals the key's, found by counting the
+    // smaller and the equal hints: every hint is read, but the reads do not
+    // wait for each other as a binary search's do (and the compiler does
+    // them several at a time). Then the key's place within the run, by full
+    // comparisons.
     std::uint32_t hint = HintOf(prefix);
-    int lo = 0, hi = leaf->count;
-    while (lo < hi) {
-        int mid = (lo + hi) / 2;
-        if (leaf->hint[mid] < hint) {
-            lo = mid + 1;
-        } else {
-            hi = mid;
-        }
+    int lo = 0, equal = 0;
+    for (int slot = 0; slot < leaf->count; ++slot) {
+        lo += leaf->hint[slot] < hint ? 1 : 0;
+        equal += leaf->hint[slot] == hint ? 1 : 0;
     }
-    int end = lo;
-    while (end < leaf->count && leaf->hint[end] == hint) ++end;
-    hi = end;
+    int end = lo + equal;
+    int hi = end;
     while (lo < hi) {
         int mid = (lo + hi) / 2;
         if (cmp(leaf->item[mid]) > 0) {
@@ -367,21 +393,7 @@ typename OrderedIndex<Item, Order>::Leaf* OrderedIndex<Item, Order>::Locate(cons
     auto cmp = [item](const Item* stored) { return Order::Compare(item, stored); };
     std::uint64_t prefix = Order::Prefix(item);
     Leaf* leaf = Descend(prefix, cmp, path);
-    // The item is in the leaf's run of slots with its hint: looked for by
-    // its address, which reads no other item.
-    std::uint32_t hint = HintOf(prefix);
-    int lo = 0, hi = leaf->count;
-    while (lo < hi) {
-        int mid = (lo + hi) / 2;
-        if (leaf->hint[mid] < hint) {
-            lo = mid + 1;
-        } else {
-            hi = mid;
-        }
-    }
-    while (lo < leaf->count && leaf->item[lo] != item) ++lo;
-    assert(lo < leaf->count && leaf->hint[lo] == hint);
-    *slot = lo;
+    *slot = SlotOf(leaf, item);
     return leaf;
 }
 
@@ -493,10 +505,37 @@ void OrderedIndex<Item, Order>::Replace(const Item* old, Item* fresh) {
 }
 
 template <typename Item, typename Order>
+template <typename Cmp>
+void OrderedIndex<Item, Order>::Seek(std::uint64_t prefix, Cmp cmp, Position* position) const {
+    if (count_ == 0) {
+        position->leaf = nullptr;
+        return;
+    }
+    position->leaf = Descend(prefix, cmp, &position->path);
+    const char* slots = reinterpret_cast<const char*>(position->leaf->item);
+    for (std::size_t line = 0; line < sizeof position->leaf->item; line += 64) __builtin_prefetch(slots + line);
+}
+
+template <typename Item, typename Order>
+void OrderedIndex<Item, Order>::ReplaceAt(const Position& position, const Item* old, Item* fresh) {
+    position.leaf->item[SlotOf(position.leaf, old)] = fresh;
+}
+
+template <typename Item, typename Order>
+void OrderedIndex<Item, Order>::RemoveAt(Position* position, const Item* item) {
+    RemoveSlot(&position->path, position->leaf, SlotOf(position->leaf, item));
+}
+
+template <typename Item, typename Order>
 void OrderedIndex<Item, Order>::Remove(const Item* item) {
     Path path;
     int slot;
     Leaf* leaf = Locate(item, &path, &slot);
+    RemoveSlot(&path, leaf, slot);
+}
+
+template <typename Item, typename Order>
+void OrderedIndex<Item, Order>::RemoveSlot(Path* path, Leaf* leaf, int slot) {
     --leaf->count;
     std::memmove(&leaf->hint[slot], &leaf->hint[slot + 1], sizeof(std::uint32_t) * (leaf->count - slot));
     std::memmove(&leaf->item[slot], &leaf->item[slot + 1], sizeof(Item*) * (leaf->count - slot));
@@ -505,7 +544,7 @@ void OrderedIndex<Item, Order>::Remove(const Item* item) {
         if (count_ == 0) FreeNodes();
         return;
     }
-    if (leaf->count < kLeafSlots / 4) Rebalance(&path, height_ - 1);
+    if (leaf->count < kLeafSlots / 4) Rebalance(path, height_ - 1);
 }
 
 template <typename Item, typename Order>

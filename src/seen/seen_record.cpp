@@ -135,6 +135,12 @@ struct SameNick {
     bool operator()(const SeenRecord* stored) const { return text::IrcCompare(nick, stored->nick) == 0; }
 };
 
+// A nick as the key of a search in nick order.
+struct NickOrderOf {
+    const char* nick;
+    int operator()(const SeenRecord* stored) const { return text::IrcCompare(nick, stored->nick); }
+};
+
 }  // namespace
 
 SeenIndex::SeenIndex() : seed_(NewSeed(this)), hash_(NickHasher{seed_}) {}
@@ -143,10 +149,15 @@ SeenRecord* SeenIndex::Find(const char* nick) const {
     return hash_.Find(KeyOf(nick).hash, SameNick{nick});
 }
 
-void SeenIndex::ReplaceAt(const index::HashIndex<SeenRecord, NickHasher>::Place& place, SeenRecord* fresh) {
+void SeenIndex::ReplaceAt(const index::HashIndex<SeenRecord, NickHasher>::Place& place, SeenRecord* fresh,
+                          const Order::Position* position) {
     // Same key, same place in both indexes: nothing to allocate.
     SeenRecord* held = hash_.At(place);
-    order_.Replace(held, fresh);
+    if (position != nullptr) {
+        order_.ReplaceAt(*position, held, fresh);
+    } else {
+        order_.Replace(held, fresh);
+    }
     hash_.ReplaceAt(place, fresh);
     ReleaseRecord(&heap_, held);
 }
@@ -159,7 +170,12 @@ void SeenIndex::Store(SeenRecord* fresh) {
 }
 
 void SeenIndex::Put(const RecordFields& fields) {
-    std::uint64_t hash = text::MakeNickKey(fields.nick, fields.nickLength, seed_).hash;
+    text::NickKey key = text::MakeNickKey(fields.nick, fields.nickLength, seed_);
+    std::uint64_t hash = key.hash;
+    // The leaf that holds the nick, if anything does, is on its way while
+    // the hash table is asked.
+    Order::Position position;
+    order_.Seek(key.prefix, NickOrderOf{fields.nick}, &position);
     auto place = hash_.Locate(hash, SameNick{fields.nick});
     std::size_t bytes = BytesOf(fields);
     if (place.item != nullptr) {
@@ -174,7 +190,7 @@ void SeenIndex::Put(const RecordFields& fields) {
             WriteRecord(held, fields);
             return;
         }
-        return ReplaceAt(place, BuildRecord(&heap_, fields));
+        return ReplaceAt(place, BuildRecord(&heap_, fields), &position);
     }
     SeenRecord* fresh = BuildRecord(&heap_, fields);
     try {
@@ -194,11 +210,16 @@ void SeenIndex::Insert(SeenRecord* fresh, std::uint64_t hash) {
 }
 
 bool SeenIndex::Remove(const char* nick) {
-    std::uint64_t hash = KeyOf(nick).hash;
+    text::NickKey key = KeyOf(nick);
+    // The leaf is on its way while the hash table is asked.
+    Order::Position position;
+    order_.Seek(key.prefix, NickOrderOf{nick}, &position);
+    std::uint64_t hash = key.hash;
     auto place = hash_.Locate(hash, SameNick{nick});
     if (place.item == nullptr) return false;
     SeenRecord* held = hash_.At(place);
-    order_.Remove(held);
+    NickOrder::Prefetch(held);  // its size is worked out below
+    order_.RemoveAt(&position, held);
     hash_.EraseAt(place, hash);
     ReleaseRecord(&heap_, held);
     return true;
@@ -212,11 +233,12 @@ void SeenIndex::Clear() {
 }
 
 void SeenIndex::Tidy() {
-    // Packing: when the holes hold at least as much as the records, the
+    // Packing: when the holes hold twice as much as the records (so not
+    // after expiring half of a table, which later adds fill again), the
     // records move, in nick order, into blocks reserved for all of them at
     // once; without the memory for that, they stay where they are.
     bool packed = false;
-    if (heap_.HeldBytes() - heap_.LiveBytes() >= heap_.LiveBytes() + RecordHeap::kLastBlock) {
+    if (heap_.HeldBytes() - heap_.LiveBytes() >= 2 * heap_.LiveBytes() + RecordHeap::kLastBlock) {
         RecordHeap packedHeap;
         if (packedHeap.Reserve(heap_.LiveBytes())) {
             order_.Rewrite([&](SeenRecord* record) {

@@ -183,7 +183,6 @@ public:
         std::unique_ptr<SeenIndex> Finish();
 
     private:
-        using Order = index::OrderedIndex<SeenRecord, NickOrder>;
         // The hashes of the run's records, worked out while each nick was at
         // hand, in blocks; dropped (and worked out again at the end) when a
         // block cannot be had.
@@ -191,7 +190,7 @@ public:
         void KeepHash(std::uint64_t hash);
 
         std::unique_ptr<SeenIndex> store_;  // its heap holds every record built
-        Order::Builder run_;                // ascending by nick
+        index::OrderedIndex<SeenRecord, NickOrder>::Builder run_;  // ascending by nick
         SeenRecord** late_ = nullptr;       // the others, in file order
         std::size_t lateCount_ = 0, lateCapacity_ = 0;
         HashBlock* hashes_ = nullptr;       // the first block
@@ -202,12 +201,16 @@ public:
 private:
     NickHasher Hasher() const { return NickHasher{seed_}; }
     text::NickKey KeyOf(const char* nick) const { return text::MakeNickKey(nick, seed_); }
-    // Puts `fresh` in the place of the record found at `place`, releasing it.
-    void ReplaceAt(const index::HashIndex<SeenRecord, NickHasher>::Place& place, SeenRecord* fresh);
+    using Order = index::OrderedIndex<SeenRecord, NickOrder>;
+    // Puts `fresh` in the place of the record found at `place` (and at
+    // `position` in the order, when known), releasing it.
+    void ReplaceAt(const index::HashIndex<SeenRecord, NickHasher>::Place& place, SeenRecord* fresh,
+                   const Order::Position* position = nullptr);
     // Stores `fresh`, whose nick is not held; throws as Store does.
     void Insert(SeenRecord* fresh, std::uint64_t hash);
     // After bulk removals: packs the records into new blocks when holes
-    // hold as much as the records, and fits the hash table to the count.
+    // hold twice as much as the records, and fits the hash table to the
+    // count.
     void Tidy();
 
     std::uint64_t seed_;

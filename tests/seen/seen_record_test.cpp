@@ -367,6 +367,35 @@ TEST(SeenRecordStorage, HolesOfRemovalsAndReplacesAreTakenAgain) {
     }
 }
 
+// Removing most of a table packs the rest into new blocks, in nick order,
+// and fits the hash table to them: every survivor keeps its values, and the
+// store holds little more than they need.
+TEST(SeenRecordStorage, RemovingMostOfATablePacksTheRest) {
+    SeenIndex index;
+    for (int i = 0; i < 20000; ++i) {
+        std::string nick = "n" + std::to_string(i * 7919 % 20000);
+        std::string text(static_cast<std::size_t>(i % 70), 'a' + i % 26);
+        AddOrReplace(&index, nick.c_str(), "a@h", "#c", "join", i, text.c_str(), i);
+    }
+    std::size_t full = index.OverheadBytes();
+    int removed = index.RemoveWhere([](const SeenRecord* record) { return record->seenTime % 10 != 0; });
+    ASSERT_EQ(removed, 18000);
+    ExpectValid(index);
+    EXPECT_LT(index.OverheadBytes(), full / 5) << "holes and index sized for 2,000 records, not 20,000";
+    int seen = 0;
+    index.ForEach([&seen](const SeenRecord* record) {
+        int i = record->seenTime;
+        EXPECT_EQ(i % 10, 0);
+        EXPECT_EQ(record->nick, "n" + std::to_string(i * 7919 % 20000));
+        EXPECT_EQ(record->timeSpent, i);
+        EXPECT_EQ(TextsOf(*record).text, std::string(static_cast<std::size_t>(i % 70), 'a' + i % 26));
+        ++seen;
+        return true;
+    });
+    EXPECT_EQ(seen, 2000);
+    for (int i = 0; i < 20000; i += 10) EXPECT_NE(FindByNick(&index, ("N" + std::to_string(i * 7919 % 20000)).c_str()), nullptr);
+}
+
 TEST(SeenRecordOwnership, RandomAddsReplacesAndRemovesBalanceTheirAllocations) {
     std::mt19937 random(4);
     const char alphabet[] = "aA[{]}\\|^~bB_";
