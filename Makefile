@@ -7,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 
 .PHONY: all build demo test windows test-windows dist test-dist test-sanitize test-valgrind \
-        test-scale bench bench-compare bench-compare-windows fuzz fuzz-smoke clean
+        test-scale bench bench-compare bench-compare-windows bench-memory-win32 bench-chart compare-bench-build fuzz fuzz-smoke clean
 
 all: build
 
@@ -81,7 +81,7 @@ test-scale: build
 	build/bin/scale_check 10000000
 
 clean:
-	rm -rf build build-win32 build-win64 build-asan build-bench build-bench-win64 build-fuzz build-dist-* dist
+	rm -rf build build-win32 build-win64 build-asan build-bench build-bench-win32 build-bench-win64 build-fuzz build-dist-* dist
 
 # --- Benchmarks (Release build, each beside its baseline) -------------------
 bench:
@@ -89,14 +89,21 @@ bench:
 	cmake --build build-bench -j$(JOBS)
 	for b in build-bench/bin/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 
-# The comparison table: every command beside std::map, a vector scan, SQLite
-# in memory and stdio, in one program, at two sizes.
+# The comparison table: every command beside abseil's hash map and B-tree,
+# std::map, a vector scan, SQLite in memory and stdio, in one program, at
+# two sizes.
 COMPARE_ROUNDS ?= 3
-bench-compare:
+compare-bench-build:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLASTSPOT_TESTS=OFF -DLASTSPOT_BENCH=ON >/dev/null
 	cmake --build build-bench -j$(JOBS) --target compare_bench
+bench-compare: compare-bench-build
 	build-bench/bin/compare_bench 100000 $(COMPARE_ROUNDS)
 	build-bench/bin/compare_bench 1000000 $(COMPARE_ROUNDS)
+
+# The same at 10,000, 100,000 and 1,000,000 records, drawn as
+# docs/performance.svg (gnuplot).
+bench-chart: compare-bench-build
+	scripts/bench-chart.sh build-bench/bin/compare_bench $(COMPARE_ROUNDS) docs/performance.svg
 
 # The same program built with mingw for x64 (no SQLite there), run under
 # wine64 against the 64-bit DLL: the Windows heap measured too.
@@ -106,3 +113,12 @@ bench-compare-windows:
 	cmake --build build-bench-win64 -j$(JOBS) --target compare_bench
 	cd build-bench-win64/bin && flock /tmp/lastspot-wine.lock env WINEDEBUG=-all \
 		WINEPREFIX=/tmp/lastspot-wine64 timeout -k 10 1200 /usr/lib/wine/wine64 compare_bench.exe 100000 $(COMPARE_ROUNDS)
+
+# The 32-bit DLL's memory per record (heap bytes, overhead included) under
+# 32-bit Wine: only the fill is weighed, the emulator being slow.
+bench-memory-win32:
+	cmake -S . -B build-bench-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+		-DCMAKE_BUILD_TYPE=Release -DLASTSPOT_TESTS=OFF -DLASTSPOT_BENCH=ON -DLASTSPOT_BENCH_SQLITE=OFF >/dev/null
+	cmake --build build-bench-win32 -j$(JOBS) --target compare_bench
+	cd build-bench-win32/bin && flock /tmp/lastspot-wine.lock env WINEDEBUG=-all WINEARCH=win32 \
+		WINEPREFIX=/tmp/lastspot-wine32 timeout -k 10 1800 wine compare_bench.exe 100000 0

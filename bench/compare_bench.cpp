@@ -16,7 +16,13 @@
 // Every anchor takes the same argument lines in a buffer and forms the same
 // replies (compare_anchors.h); the replies are checked against the library's.
 //
-//   compare_bench [RECORDS [ROUNDS]] [--csv FILE]   (default 100000, 3)
+//   compare_bench [RECORDS [ROUNDS]] [--figures FILE]   (default 100000, 3)
+//
+// With 0 rounds it only weighs a fresh fill of the library's table and the
+// map (for the 32-bit DLL under emulation, where the rest would take hours).
+//
+// --figures appends every figure to FILE, a line each, tab-separated:
+// records, operation, store key, value (for scripts/bench-chart.sh).
 //
 // Each whole-table command runs twice: on tables built by random adds, and
 // again after the library's table was saved and loaded (the anchors then
@@ -101,7 +107,8 @@ constexpr const char* kTypes[] = {"text", "text", "text", "join", "join", "part"
 constexpr int kHosts = 200;
 constexpr int kChannels = 20;
 
-Workload MakeWorkload(std::size_t n) {
+// With `addsOnly`, just the first adds: all that weighing a fill needs.
+Workload MakeWorkload(std::size_t n, bool addsOnly) {
     Workload w;
     w.n = n;
     std::mt19937_64 random(n);
@@ -152,6 +159,7 @@ Workload MakeWorkload(std::size_t n) {
         r.timeSpent = static_cast<std::int32_t>(pick(86400));
         times.push_back(r.seenTime);
         w.add.push_back(LineOf(r));
+        if (addsOnly) continue;
         r.nick = respell(r.nick);
         r.text = words(12);
         r.timeSpent = static_cast<std::int32_t>(pick(86400));
@@ -161,6 +169,7 @@ Workload MakeWorkload(std::size_t n) {
         w.miss.push_back(std::string(kTableName) + " " + nicks[n + i]);
         w.records.push_back(std::move(r));
     }
+    if (addsOnly) return w;
     std::sort(w.records.begin(), w.records.end(), [](const Record& a, const Record& b) {
         return IrcCompare(a.nick.c_str(), b.nick.c_str()) < 0;
     });
@@ -339,9 +348,18 @@ public:
                    SQLITE_COMMAND(Del), w_.n);
     }
 
+    // Only what a fresh fill of the library's table and of the map takes
+    // from the heap, per record.
+    void WeighOnly() {
+        round_ = 0;
+        AddNew();
+        std::printf("%zu records: lastspot %.1f bytes per record, std::map %.1f\n", w_.n,
+                    Value(kMemory, kLastspot), Value(kMemory, kMap));
+    }
+
     void Print(int rounds) const;
     void PrintGoals() const;
-    void WriteCsv(const std::string& path) const;
+    void WriteFigures(const std::string& path) const;
 
 private:
 #if LASTSPOT_BENCH_ABSL
@@ -896,14 +914,15 @@ void Comparison::PrintGoals() const {
     std::fflush(stdout);
 }
 
-// One line per figure: records, operation, store, value (ns or bytes).
-void Comparison::WriteCsv(const std::string& path) const {
+// One line per figure, tab-separated: records, operation, store, value
+// (ns, or bytes for the memory row).
+void Comparison::WriteFigures(const std::string& path) const {
     std::FILE* out = std::fopen(path.c_str(), "a");
     if (out == nullptr) Die("cannot write " + path);
     for (int row = 0; row < kRows; ++row) {
         for (int c = 0; c < kColumns; ++c) {
             if (samples_[row][c].empty()) continue;
-            std::fprintf(out, "%zu,\"%s\",%s,%.1f\n", w_.n, kRowNames[row], kColumnKeys[c], Value(row, c));
+            std::fprintf(out, "%zu\t%s\t%s\t%.1f\n", w_.n, kRowNames[row], kColumnKeys[c], Value(row, c));
         }
     }
     std::fclose(out);
@@ -913,25 +932,29 @@ void Comparison::WriteCsv(const std::string& path) const {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string csv;
+    std::string figures;
     for (std::size_t i = 0; i + 1 < args.size(); ++i) {
-        if (args[i] == "--csv") {
-            csv = args[i + 1];
+        if (args[i] == "--figures") {
+            figures = args[i + 1];
             args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
             break;
         }
     }
     long records = !args.empty() ? std::atol(args[0].c_str()) : 100000;
     int rounds = args.size() > 1 ? std::atoi(args[1].c_str()) : 3;
-    if (records < 2 || rounds < 1) Die("usage: compare_bench [RECORDS [ROUNDS]] [--csv FILE]");
-    Workload workload = MakeWorkload(static_cast<std::size_t>(records));
+    if (records < 2 || rounds < 0) Die("usage: compare_bench [RECORDS [ROUNDS]] [--figures FILE]");
+    Workload workload = MakeWorkload(static_cast<std::size_t>(records), rounds == 0);
     Comparison comparison(workload);
+    if (rounds == 0) {
+        comparison.WeighOnly();
+        return 0;
+    }
     for (int round = 0; round < rounds; ++round) {
         std::fprintf(stderr, "round %d of %d\n", round + 1, rounds);
         comparison.Round(round);
     }
     comparison.Print(rounds);
     comparison.PrintGoals();
-    if (!csv.empty()) comparison.WriteCsv(csv);
+    if (!figures.empty()) comparison.WriteFigures(figures);
     return 0;
 }

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the native build, tests, sanitizer and valgrind runs, fuzzers,
-# benchmarks and release archives need on a Debian machine (SQLite only for
-# the comparison benchmark; the library never links it). Quick when
-# everything is there.
+# benchmarks and release archives need on a Debian machine (SQLite and
+# abseil only for the comparison benchmark, gnuplot only for its chart; the
+# library never links them). Quick when everything is there.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev libsqlite3-dev valgrind clang libclang-rt-14-dev
-          binutils zip unzip)
+packages=(g++ cmake make libgtest-dev libbenchmark-dev libsqlite3-dev libabsl-dev gnuplot-nox valgrind clang
+          libclang-rt-14-dev binutils zip unzip)
 missing=()
 for pkg in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <memory>
-#include <new>
 
 #include "platform/platform.h"
 #include "protocol/reply.h"
@@ -19,73 +17,47 @@ using protocol::ReplyError;
 
 namespace {
 
-// A record and its seen time side by side, so the selection below compares
-// most pairs without reaching into the records.
-struct Recency {
-    std::int32_t seenTime;
-    const SeenRecord* record;
-};
-
-bool MoreRecent(const Recency& a, const Recency& b) {
-    if (a.seenTime != b.seenTime) return a.seenTime > b.seenTime;
-    return text::IrcCompare(a.record->nick, b.record->nick) < 0;
-}
-
-// The `keep`th most recently seen record (1 for the latest), found by a
-// selection over an array of every record. nullptr when the array cannot be
-// had.
-const SeenRecord* SelectByArray(SeenIndex* index, std::uint32_t keep) {
-    const auto count = static_cast<std::size_t>(index->Count());
-    std::unique_ptr<Recency[]> all;
-    try {
-        all.reset(new Recency[count]);
-    } catch (const std::bad_alloc&) {
-        return nullptr;  // the way without the array needs no memory
-    }
-    std::size_t filled = 0;
-    index->ForEach([&](const SeenRecord* record) {
-        all[filled++] = {record->seenTime, record};
-        return true;
-    });
-    std::nth_element(all.get(), all.get() + (keep - 1), all.get() + count, MoreRecent);
-    return all[keep - 1].record;
-}
-
-// The same without the array, for when memory is short: a walk counts the
-// records seen at or after a time, so a binary search over the signed
-// 32-bit times finds the seen time T of the `keep`th record in 32 walks;
-// one more walk counts those seen after T, and a last one finds, among the
-// records seen at T in nick order, the one that makes `keep`.
-const SeenRecord* SelectByCounting(SeenIndex* index, std::uint32_t keep) {
-    auto seenAtOrAfter = [index](std::int64_t time) {
-        std::uint32_t count = 0;
+// The `keep`th most recently seen record (1 for the latest; seen times as
+// signed values, ties in nick order), found without a copy of the table: a
+// radix selection over the seen times. Each time becomes an unsigned key
+// that orders as the signed times do; the first walk counts the keys by
+// their top 12 bits, and scanning the counts from the top finds the group
+// the wanted record is in and its rank there; the next two walks do the
+// same for the next 12 and the last 8 bits among that group's records. The
+// key, and so the seen time, is then known exactly, and a last walk in nick
+// order finds the record of that rank among those seen then. Four walks,
+// and a count table on the stack.
+const SeenRecord* SelectLatest(SeenIndex* index, std::uint32_t keep) {
+    auto keyOf = [](const SeenRecord* record) { return static_cast<std::uint32_t>(record->seenTime) ^ 0x80000000u; };
+    constexpr int kWidths[] = {12, 12, 8};
+    std::uint32_t counts[1u << 12];
+    std::uint32_t found = 0;  // the key's bits known so far, at the top
+    int known = 0;            // how many
+    std::uint32_t rank = keep;  // among the records whose keys start with `found`
+    for (int width : kWidths) {
+        std::uint32_t buckets = 1u << width;
+        std::fill(counts, counts + buckets, 0u);
+        int shift = 32 - known - width;
         index->ForEach([&](const SeenRecord* record) {
-            count += record->seenTime >= time ? 1 : 0;
+            std::uint32_t key = keyOf(record);
+            if (known == 0 || key >> (32 - known) == found) ++counts[(key >> shift) & (buckets - 1)];
             return true;
         });
-        return count;
-    };
-    // The latest T with at least `keep` records seen at or after it.
-    std::int64_t low = INT32_MIN, high = INT32_MAX;
-    while (low < high) {
-        std::int64_t middle = low + (high - low + 1) / 2;
-        if (seenAtOrAfter(middle) >= keep) {
-            low = middle;
-        } else {
-            high = middle - 1;
-        }
+        // Most recent first: from the highest bucket down.
+        std::uint32_t bucket = buckets - 1;
+        while (counts[bucket] < rank) rank -= counts[bucket--];
+        found = found << width | bucket;
+        known += width;
     }
-    std::uint32_t after = low == INT32_MAX ? 0 : seenAtOrAfter(low + 1);
-    std::uint32_t wanted = keep - after;  // 1 or more, among those seen at T
-    const SeenRecord* found = nullptr;
+    const SeenRecord* cut = nullptr;
     index->ForEach([&](const SeenRecord* record) {
-        if (record->seenTime == low && --wanted == 0) {
-            found = record;
+        if (keyOf(record) == found && --rank == 0) {
+            cut = record;
             return false;
         }
         return true;
     });
-    return found;
+    return cut;
 }
 
 // Removes every record after the `keep` most recently seen ones (by seen
@@ -97,8 +69,7 @@ int ExpireAllButLatest(SeenIndex* index, std::uint32_t keep) {
         index->Clear();
         return removed;
     }
-    const SeenRecord* last = SelectByArray(index, keep);
-    if (last == nullptr) last = SelectByCounting(index, keep);
+    const SeenRecord* last = SelectLatest(index, keep);
     return index->RemoveWhere(
         [last](const SeenRecord* record) { return CompareBySeenTime(record, last) > 0; });
 }

@@ -233,39 +233,33 @@ void SeenIndex::Clear() {
 }
 
 void SeenIndex::Tidy() {
+    // The hash table first: a smaller one frees the larger before the
+    // packing below asks for blocks, so the two never stand together.
+    if (hash_.Oversized()) {
+        order_.ResetCursor();
+        hash_.Rebuild(static_cast<std::size_t>(order_.Count()), [this]() { return order_.NextItem(); });
+    }
     // Packing: when the holes hold twice as much as the records (so not
     // after expiring half of a table, which later adds fill again), the
     // records move, in nick order, into blocks reserved for all of them at
-    // once; without the memory for that, they stay where they are.
-    bool packed = false;
-    if (heap_.HeldBytes() - heap_.LiveBytes() >= 2 * heap_.LiveBytes() + RecordHeap::kLastBlock) {
-        RecordHeap packedHeap;
-        if (packedHeap.Reserve(heap_.LiveBytes())) {
-            order_.Rewrite([&](SeenRecord* record) {
-                std::size_t bytes = RecordBytes(*record);
-                if (RecordHeap::Rounded(bytes) > RecordHeap::kLargest) {
-                    packedHeap.Adopt(record, &heap_);
-                    return record;
-                }
-                void* room = packedHeap.Allocate(bytes);  // reserved: cannot fail
-                std::memcpy(room, record, RecordHeap::Rounded(bytes));  // the zeros after it too
-                return static_cast<SeenRecord*>(room);
-            });
-            heap_.Swap(&packedHeap);
-            packed = true;
+    // once; without the memory for that, they stay where they are. The hash
+    // table then takes their new addresses in place.
+    if (heap_.HeldBytes() - heap_.LiveBytes() < 2 * heap_.LiveBytes() + RecordHeap::kLastBlock) return;
+    RecordHeap packed;
+    if (!packed.Reserve(heap_.LiveBytes())) return;
+    order_.Rewrite([&](SeenRecord* record) {
+        std::size_t bytes = RecordBytes(*record);
+        if (RecordHeap::Rounded(bytes) > RecordHeap::kLargest) {
+            packed.Adopt(record, &heap_);
+            return record;
         }
-    }
-    // The hash table: the records' new addresses, or only a smaller table.
-    // A new table of the right size when memory allows; the present one,
-    // refilled, when the records moved and it does not.
-    if (packed || hash_.Oversized()) {
-        order_.ResetCursor();
-        bool rebuilt = hash_.Rebuild(static_cast<std::size_t>(order_.Count()), [this]() { return order_.NextItem(); });
-        if (!rebuilt && packed) {
-            order_.ResetCursor();
-            hash_.Refill([this]() { return order_.NextItem(); });
-        }
-    }
+        void* room = packed.Allocate(bytes);  // reserved: cannot fail
+        std::memcpy(room, record, RecordHeap::Rounded(bytes));  // the zeros after it too
+        return static_cast<SeenRecord*>(room);
+    });
+    heap_.Swap(&packed);
+    order_.ResetCursor();
+    hash_.Refill([this]() { return order_.NextItem(); });
 }
 
 bool SeenIndex::Verify(std::string* problem) const {
@@ -292,42 +286,53 @@ bool SeenIndex::Verify(std::string* problem) const {
     return true;
 }
 
-struct SeenIndex::Loader::HashBlock {
-    static constexpr std::size_t kHashes = 8190;
-    HashBlock* next;
+template <typename Value>
+struct SeenIndex::Loader::BlockList<Value>::Block {
+    static constexpr std::size_t kValues = (64 * 1024 - 2 * sizeof(void*)) / sizeof(Value);
+    Block* next;
     std::size_t count;
-    std::uint64_t hash[kHashes];
+    Value value[kValues];
 };
+
+template <typename Value>
+SeenIndex::Loader::BlockList<Value>::~BlockList() {
+    Clear();
+}
+
+template <typename Value>
+void SeenIndex::Loader::BlockList<Value>::Append(Value value) {
+    if (last_ == nullptr || last_->count == Block::kValues) {
+        auto* block = static_cast<Block*>(::operator new(sizeof(Block)));
+        block->next = nullptr;
+        block->count = 0;
+        (last_ == nullptr ? first_ : last_->next) = block;
+        last_ = block;
+    }
+    last_->value[last_->count++] = value;
+}
+
+template <typename Value>
+Value SeenIndex::Loader::BlockList<Value>::Reader::Next() {
+    if (at_ == block_->count) {
+        block_ = block_->next;
+        at_ = 0;
+    }
+    return block_->value[at_++];
+}
+
+template <typename Value>
+void SeenIndex::Loader::BlockList<Value>::Clear() {
+    while (Block* block = first_) {
+        first_ = block->next;
+        ::operator delete(block);
+    }
+    last_ = nullptr;
+}
 
 SeenIndex::Loader::Loader() : store_(std::make_unique<SeenIndex>()) {}
 
-SeenIndex::Loader::~Loader() {
-    // The records are in the store's heap, which goes with the store.
-    ::operator delete(late_);
-    while (HashBlock* block = hashes_) {
-        hashes_ = block->next;
-        ::operator delete(block);
-    }
-}
-
-void SeenIndex::Loader::KeepHash(std::uint64_t hash) {
-    if (hashesLost_) return;
-    if (lastHashes_ == nullptr || lastHashes_->count == HashBlock::kHashes) {
-        HashBlock* block;
-        try {
-            block = static_cast<HashBlock*>(::operator new(sizeof(HashBlock)));
-        } catch (const std::bad_alloc&) {
-            // Without them the hashes are worked out again at the end.
-            hashesLost_ = true;
-            return;
-        }
-        block->next = nullptr;
-        block->count = 0;
-        (lastHashes_ == nullptr ? hashes_ : lastHashes_->next) = block;
-        lastHashes_ = block;
-    }
-    lastHashes_->hash[lastHashes_->count++] = hash;
-}
+// The records are in the store's heap, which goes with the store.
+SeenIndex::Loader::~Loader() = default;
 
 void SeenIndex::Loader::Add(const RecordFields& fields) {
     SeenRecord* record = BuildRecord(&store_->heap_, fields);
@@ -335,48 +340,45 @@ void SeenIndex::Loader::Add(const RecordFields& fields) {
     if (last == nullptr || CompareByNick(record, last) > 0) {
         text::NickKey key = text::MakeNickKey(record->nick, fields.nickLength, store_->seed_);
         run_.Append(record, key.prefix);
-        KeepHash(key.hash);
+        if (!hashesLost_) {
+            try {
+                hashes_.Append(key.hash);
+            } catch (const std::bad_alloc&) {
+                hashesLost_ = true;
+                hashes_.Clear();
+            }
+        }
         return;
     }
     // Out of nick order, or a nick again: kept for the end.
-    if (lateCount_ == lateCapacity_) {
-        std::size_t larger = lateCapacity_ == 0 ? 64 : lateCapacity_ * 2;
-        auto** grown = static_cast<SeenRecord**>(::operator new(larger * sizeof(SeenRecord*)));
-        if (lateCount_ != 0) std::memcpy(grown, late_, lateCount_ * sizeof(SeenRecord*));
-        ::operator delete(late_);
-        late_ = grown;
-        lateCapacity_ = larger;
-    }
-    late_[lateCount_++] = record;
+    late_.Append(record);
+    ++lateCount_;
 }
 
 std::unique_ptr<SeenIndex> SeenIndex::Loader::Finish() {
     SeenIndex* store = store_.get();
-    std::int32_t runCount = run_.Count();
+    auto count = static_cast<std::size_t>(run_.Count());
     store->order_.Adopt(&run_);
     store->order_.ResetCursor();
     bool built;
     if (hashesLost_) {
-        built = store->hash_.Rebuild(static_cast<std::size_t>(runCount), [store]() { return store->order_.NextItem(); });
+        built = store->hash_.Rebuild(count, [store]() { return store->order_.NextItem(); });
     } else {
-        HashBlock* block = hashes_;
-        std::size_t at = 0;
-        built = store->hash_.RebuildWithHashes(static_cast<std::size_t>(runCount), [&](std::uint64_t* hash) {
+        BlockList<std::uint64_t>::Reader kept(hashes_);
+        built = store->hash_.RebuildWithHashes(count, [&](std::uint64_t* hash) {
             SeenRecord* record = store->order_.NextItem();
-            if (record == nullptr) return record;
-            if (at == block->count) {
-                block = block->next;
-                at = 0;
-            }
-            *hash = block->hash[at++];
+            if (record != nullptr) *hash = kept.Next();
             return record;
         });
     }
     if (!built) throw std::bad_alloc();
+    hashes_.Clear();
     // A late record came later in the file than any run record of its nick
     // (the run only grows), so storing the late ones in file order after the
     // run gives what successive adds would have.
-    for (std::size_t i = 0; i < lateCount_; ++i) store->Store(late_[i]);
+    BlockList<SeenRecord*>::Reader late(late_);
+    for (std::size_t i = 0; i < lateCount_; ++i) store->Store(late.Next());
+    late_.Clear();
     lateCount_ = 0;
     return std::move(store_);
 }

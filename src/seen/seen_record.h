@@ -183,18 +183,44 @@ public:
         std::unique_ptr<SeenIndex> Finish();
 
     private:
-        // The hashes of the run's records, worked out while each nick was at
-        // hand, in blocks; dropped (and worked out again at the end) when a
-        // block cannot be had.
-        struct HashBlock;
-        void KeepHash(std::uint64_t hash);
+        // Values in order, in blocks of 64 KiB: a list that grows without
+        // ever copying itself or asking for more than one block at a time.
+        template <typename Value>
+        class BlockList {
+        public:
+            BlockList() = default;
+            ~BlockList();
+            BlockList(const BlockList&) = delete;
+            BlockList& operator=(const BlockList&) = delete;
+            // Throws std::bad_alloc, with the list as it was.
+            void Append(Value value);
+            void Clear();
+
+            // Hands the values out in order, one per Next.
+            class Reader {
+            public:
+                explicit Reader(const BlockList& list) : block_(list.first_) {}
+                Value Next();
+
+            private:
+                const typename BlockList::Block* block_;
+                std::size_t at_ = 0;
+            };
+
+        private:
+            struct Block;
+            Block* first_ = nullptr;
+            Block* last_ = nullptr;
+        };
 
         std::unique_ptr<SeenIndex> store_;  // its heap holds every record built
         index::OrderedIndex<SeenRecord, NickOrder>::Builder run_;  // ascending by nick
-        SeenRecord** late_ = nullptr;       // the others, in file order
-        std::size_t lateCount_ = 0, lateCapacity_ = 0;
-        HashBlock* hashes_ = nullptr;       // the first block
-        HashBlock* lastHashes_ = nullptr;
+        BlockList<SeenRecord*> late_;       // the others, in file order
+        std::size_t lateCount_ = 0;
+        // The hashes of the run's records, worked out while each nick was at
+        // hand; dropped (and worked out again at the end) when a block for
+        // them cannot be had.
+        BlockList<std::uint64_t> hashes_;
         bool hashesLost_ = false;
     };
 

@@ -26,10 +26,25 @@ using lastspot::testing::RunExport;
 int failures = 0;
 auto started = std::chrono::steady_clock::now();
 
+// The process's peak resident memory so far, in MB, where the system tells
+// (Linux: VmHWM in /proc/self/status); 0 elsewhere.
+long PeakMegabytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return 0;
+    char line[256];
+    long kilobytes = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "VmHWM: %ld kB", &kilobytes) == 1) break;
+    }
+    std::fclose(status);
+    return kilobytes / 1024;
+}
+
 void Expect(const std::string& what, const std::string& got, const std::string& expected) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     bool ok = got == expected;
-    std::printf("%7.1fs %s %s: %s\n", seconds, ok ? "ok  " : "FAIL", what.c_str(), got.substr(0, 80).c_str());
+    std::printf("%7.1fs %5ld MB %s %s: %s\n", seconds, PeakMegabytes(), ok ? "ok  " : "FAIL", what.c_str(),
+                got.substr(0, 80).c_str());
     if (!ok) {
         std::printf("        expected: %s\n", expected.c_str());
         ++failures;
