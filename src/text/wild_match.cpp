@@ -35,9 +35,9 @@ bool EndsInOpenStar(const unsigned char* pattern, const unsigned char* end) {
 // latest one can take instead, so the greedy walk gives the same answers as
 // trying every way of dividing the text. A "%" cannot take a space, so
 // dropping an earlier "%" when a later one sets its point (and every "%"
-// when a "*" comes) does lose divisions: '%?%' fails on 'aa '. That loss is
-// the rule scripts have always met, so it stays (the reference matcher of
-// the tests replays the same steps).
+// when a "*" comes) does lose divisions: '%?%' fails on 'aa '. Scripts
+// rely on these exact answers, so the matcher keeps them, and the tests'
+// reference matcher replays the same steps rather than a search.
 bool WildMatch(const char* patternText, const char* textText, bool exact) {
     if (patternText == nullptr || textText == nullptr) return false;
     const auto* pattern = reinterpret_cast<const unsigned char*>(patternText);
