@@ -26,16 +26,13 @@
 
 #include "compare_lines.h"
 #include "platform/platform.h"
+#include "support/seen_model.h"
 #include "text/case_map.h"
 #include "text/wild_match.h"
 
 namespace lastspot::bench {
 
-struct Record {
-    std::string nick, address, channel, type, text;
-    std::int32_t seenTime = 0;
-    std::int32_t timeSpent = 0;
-};
+using Record = testing::ModelRecord;  // the tests' record
 
 inline const Record& RecordOf(const Record& r) { return r; }
 template <class Key>

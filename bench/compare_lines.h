@@ -32,7 +32,7 @@ struct AddLine : seen::RecordFields {
     bool Parse(char* buffer) {
         char* cursor = buffer;
         if (text::IrcCompare(protocol::NextToken(&cursor), kTableName) != 0) return false;
-        return seen::ParseRecordFields(cursor, this) == seen::kAdded;
+        return seen::ParseRecordFields(cursor, this) == seen::AddLineResult::Added;
     }
 };
 

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "built_library.h"
+#include "support/seen_model.h"
 #include "host/lifecycle.h"
 #include "protocol/tokenizer.h"
 #include "platform/platform.h"
@@ -71,11 +72,7 @@ struct Library : lastspot::bench::ExportTable {
 // ---------------------------------------------------------------------------
 // The baseline: the records in a std::vector in nick order, scanned
 
-struct Record {
-    std::string nick, address, channel, type, text;
-    std::int32_t seenTime = 0;
-    std::int32_t timeSpent = 0;
-};
+using Record = lastspot::testing::ModelRecord;  // the tests' record
 
 using Records = std::vector<Record>;
 

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "built_library.h"
+#include "support/seen_model.h"
 #include "host/lifecycle.h"
 #include "protocol/tokenizer.h"
 #include "platform/platform.h"
@@ -68,11 +69,7 @@ struct Library : lastspot::bench::ExportTable {
 // The baseline: a std::map per table, with the same parsing and the same
 // reply formatting (the library's own bounded formatter)
 
-struct Record {
-    std::string nick, address, channel, type, text;
-    std::int32_t seenTime = 0;
-    std::int32_t timeSpent = 0;
-};
+using Record = lastspot::testing::ModelRecord;  // the tests' record
 
 struct CaseInsensitiveLess {
     using is_transparent = void;
@@ -171,14 +168,6 @@ private:
 // ---------------------------------------------------------------------------
 // Workloads
 
-// The other spelling of a character that has one under the IRC rules.
-char Respelled(char c) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte >= 'a' && byte <= '~') return static_cast<char>(byte - 32);
-    if (byte >= 'A' && byte <= '^') return static_cast<char>(byte + 32);
-    return c;
-}
-
 // The argument lines of one size, the same for every benchmark of it, all
 // naming the size's own table.
 struct Workload {
@@ -237,7 +226,7 @@ const Workload& Work(std::size_t n) {
     }
     auto respell = [&](std::string nick) {
         for (char& c : nick) {
-            if (random() % 2 == 0) c = Respelled(c);
+            if (random() % 2 == 0) c = lastspot::testing::CasePartner(c);
         }
         return nick;
     };

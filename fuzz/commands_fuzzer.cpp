@@ -4,27 +4,18 @@
 // of the two reply forms and every table must keep its invariants. File
 // names of SeenSave and SeenLoad are confined to a scratch directory.
 #include <cctype>
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "fuzz_support.h"
 #include "host/exports.h"
+#include "seen/table_registry.h"
+#include "support/run_command.h"
 #include "support/state_checks.h"
 
 namespace {
 
-constexpr std::size_t kBufferSize = 4096;
 constexpr int kMaxLines = 64;
-
-lastspot::host::CommandExport FindCommand(const std::string& name) {
-    for (const auto& entry : lastspot::host::kCommandExports) {
-        if (name == entry.name) return entry.command;
-    }
-    return nullptr;
-}
 
 // Keeps the table token and replaces the file name with a short name of
 // letters and digits inside the scratch directory.
@@ -49,7 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lastspot::host::LoadInfo info{};
     LoadDll(&info);
 
-    std::vector<char> buffer(kBufferSize);
     std::size_t at = 0;
     for (int line = 0; line < kMaxLines && at < input.size(); ++line) {
         std::size_t end = input.find('\n', at);
@@ -60,21 +50,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::size_t space = text.find(' ');
         std::string name = text.substr(0, space);
         std::string arguments = space == std::string::npos ? "" : text.substr(space + 1);
-        auto command = FindCommand(name);
+        auto command = lastspot::testing::CommandNamed(name);
         if (command == nullptr) continue;
         if (name == "SeenSave" || name == "SeenLoad") arguments = ConfineFileName(arguments);
-        arguments.resize(std::min(arguments.size(), kBufferSize - 1));
 
-        std::memset(buffer.data(), 0, buffer.size());
-        std::memcpy(buffer.data(), arguments.data(), arguments.size());
-        if (command(nullptr, nullptr, buffer.data(), nullptr, 0, 0) != 3) {
-            lastspot::fuzz::Fail(name + " did not return 3");
-        }
-        if (!lastspot::testing::IsWellFormedReply(buffer.data())) {
-            lastspot::fuzz::Fail(name + " replied '" + buffer.data() + "'");
+        int result = 0;
+        std::string reply = lastspot::testing::RunExport(command, arguments, &result);
+        if (result != 3) lastspot::fuzz::Fail(name + " did not return 3");
+        if (!lastspot::testing::IsWellFormedReply(reply.c_str())) {
+            lastspot::fuzz::Fail(name + " replied '" + reply + "'");
         }
         std::string problem;
-        if (!lastspot::testing::CheckLibraryState(&problem)) {
+        if (!lastspot::seen::CheckTables(&problem)) {
             lastspot::fuzz::Fail("after " + name + ": " + problem);
         }
     }

@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
+
+#include "support/scratch_directory.h"
 
 namespace lastspot::fuzz {
 
@@ -18,19 +19,8 @@ namespace lastspot::fuzz {
 // A directory of this process's own for the files the inputs touch,
 // removed when the process exits normally.
 inline const std::filesystem::path& ScratchDirectory() {
-    // Never destroyed, so the exit handler can still use it.
-    static const std::filesystem::path* directory = [] {
-        auto* path = new std::filesystem::path(
-            std::filesystem::temp_directory_path() /
-            ("lastspot-fuzz-" + std::to_string(std::random_device()())));
-        std::filesystem::create_directories(*path);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(*directory, ignored);
-        });
-        return path;
-    }();
-    return *directory;
+    static const testing::ScratchDirectory directory("lastspot-fuzz-");
+    return directory.path();
 }
 
 }  // namespace lastspot::fuzz

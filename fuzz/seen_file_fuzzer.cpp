@@ -2,26 +2,17 @@
 // table that already holds one record. The reply must have one of the two
 // reply forms, the table must keep its invariants, and a load that fails
 // must leave the table's record where it was.
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <string>
 
 #include "fuzz_support.h"
 #include "host/exports.h"
+#include "seen/table_registry.h"
+#include "support/run_command.h"
 #include "support/state_checks.h"
 
-namespace {
-
-std::string Run(lastspot::host::CommandExport command, const std::string& arguments) {
-    char buffer[4096] = {};
-    std::memcpy(buffer, arguments.data(), std::min(arguments.size(), sizeof buffer - 1));
-    command(nullptr, nullptr, buffer, nullptr, 0, 0);
-    return buffer;
-}
-
-}  // namespace
+using lastspot::testing::RunExport;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = (lastspot::fuzz::ScratchDirectory() / "input.seen").string();
@@ -31,18 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     lastspot::host::LoadInfo info{};
     LoadDll(&info);
-    Run(SeenTableAdd, "t");
-    Run(SeenAdd, "t keeper k@h #c join 1 2 kept");
+    RunExport(SeenTableAdd, "t");
+    RunExport(SeenAdd, "t keeper k@h #c join 1 2 kept");
 
-    std::string reply = Run(SeenLoad, "t " + path);
+    std::string reply = RunExport(SeenLoad, "t " + path);
     if (!lastspot::testing::IsWellFormedReply(reply.c_str())) {
         lastspot::fuzz::Fail("SeenLoad replied '" + reply + "'");
     }
     std::string problem;
-    if (!lastspot::testing::CheckLibraryState(&problem)) lastspot::fuzz::Fail(problem);
+    if (!lastspot::seen::CheckTables(&problem)) lastspot::fuzz::Fail(problem);
     if (reply.compare(0, 4, "+OK ") != 0) {
-        if (Run(SeenCount, "t") != "+OK 1" ||
-            Run(SeenGet, "t keeper") != "+OK keeper k@h #c join 1 2 kept") {
+        if (RunExport(SeenCount, "t") != "+OK 1" ||
+            RunExport(SeenGet, "t keeper") != "+OK keeper k@h #c join 1 2 kept") {
             lastspot::fuzz::Fail("a failed load (" + reply + ") changed the table");
         }
     }

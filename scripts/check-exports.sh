@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Checks a built library against the export list (src/host/exports.txt).
+# Checks a built library against the command table (src/host/commands.def).
 #
-#   check-exports.sh linux LIBRARY.so EXPORTS
-#   check-exports.sh win32 LIBRARY.dll EXPORTS
-#   check-exports.sh win64 LIBRARY.dll EXPORTS
+#   check-exports.sh linux LIBRARY.so COMMANDS_DEF
+#   check-exports.sh win32 LIBRARY.dll COMMANDS_DEF
+#   check-exports.sh win64 LIBRARY.dll COMMANDS_DEF
 #
 # Every build: the library exports exactly the listed names, undecorated,
 # and nothing else. Windows builds: the DLL imports only system DLLs.
@@ -17,7 +17,8 @@ failures=0
 fail() { echo "check-exports: $*" >&2; failures=$((failures + 1)); }
 
 [ -f "$library" ] || { echo "check-exports: no library at $library" >&2; exit 1; }
-expected=$(grep -E '^[A-Za-z]' "$list" | awk '{print $1}' | sort)
+exports=$("$(dirname "$0")/export-list.sh" "$list")  # "name bytes" lines
+expected=$(awk '{print $1}' <<<"$exports" | sort)
 
 case $kind in
 linux)
@@ -37,7 +38,7 @@ win32 | win64)
         esac
     done ;;
 *)
-    echo "usage: check-exports.sh linux|win32|win64 LIBRARY EXPORTS" >&2
+    echo "usage: check-exports.sh linux|win32|win64 LIBRARY COMMANDS_DEF" >&2
     exit 2 ;;
 esac
 
@@ -88,7 +89,7 @@ if [ "$kind" = win32 ]; then
         if [ -z "$rets" ] || grep -vqE "ret +\\\$${hex}\$" <<<"$rets"; then
             fail "$name: does not return with ret \$${hex}: $(printf '%s' "$rets" | tr '\n' ';')"
         fi
-    done < <(grep -E '^[A-Za-z]' "$list")
+    done <<<"$exports"
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -19,7 +19,11 @@ for fuzzer in commands_fuzzer seen_file_fuzzer wild_match_fuzzer; do
     options=(-max_total_time="$seconds" -print_final_stats=1 -max_len=8192 -timeout=10
              -rss_limit_mb=4096 -artifact_prefix="$artifacts/$fuzzer-")
     case $fuzzer in
-    commands_fuzzer) options+=(-dict="$root/fuzz/commands.dict") ;;
+    commands_fuzzer)
+        # The tokens, and every command name from the command table.
+        { cat "$root/fuzz/commands.dict"
+          "$root/scripts/export-list.sh" --commands | sed 's/.*/"& "/'; } >"$work/commands.dict"
+        options+=(-dict="$work/commands.dict") ;;
     seen_file_fuzzer) options+=(-dict="$root/fuzz/seen_file.dict") ;;
     esac
     log=$work/$fuzzer.log

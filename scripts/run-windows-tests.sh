@@ -35,7 +35,7 @@ results=$build/windows-results
 rm -rf "$results" && mkdir -p "$results"
 failures=0
 
-"$root/scripts/check-exports.sh" "$kind" "$bin/lastspot.dll" "$root/src/host/exports.txt" || failures=$((failures + 1))
+"$root/scripts/check-exports.sh" "$kind" "$bin/lastspot.dll" "$root/src/host/commands.def" || failures=$((failures + 1))
 
 # Seconds one program may run under Wine: the slowest, under qemu, needs a
 # minute at most in a running session, which takes seconds to start.

@@ -191,7 +191,7 @@ check_resource win64 "$windows/x64/lastspot-host.exe" 1
 # --- 5. The Linux library ------------------------------------------------------
 transcripts=("$root"/tests/transcripts/*.txt)
 if [ -f "$linux/liblastspot.so" ] && [ -f "$linux/lastspot-host" ]; then
-    "$root/scripts/check-exports.sh" linux "$linux/liblastspot.so" "$root/src/host/exports.txt" ||
+    "$root/scripts/check-exports.sh" linux "$linux/liblastspot.so" "$root/src/host/commands.def" ||
         fail "linux: export check"
     # The banner's number is the version run together, the patch in three digits.
     number=$((major * 10000 + minor * 1000 + patch))

@@ -1,38 +1,18 @@
 // The two reply forms every command leaves in the host's buffer:
 //   success  "+OK " and a payload (formed with platform::FormatBounded from a
 //            format that begins "+OK "; an empty payload leaves "+OK ")
-//   failure  "-CODE message", from the error table below.
+//   failure  "-WORD message", one of the list in error_codes.def.
 #pragma once
 
 namespace lastspot::protocol {
 
+// One per failure reply, named as in error_codes.def.
 enum class ErrorCode {
-    Table,      // TABLE      Invalid table name
-    Dup,        // DUP        There is already a table with that name
-    NotFound,   // NOTFOUND   Table not found
-    Match,      // MATCH      Invalid match expression
-    Nick,       // NICK       Invalid nick
-    Addy,       // ADDY       Invalid address
-    Chan,       // CHAN       Invalid channel
-    Type,       // TYPE       Invalid type
-    When,       // WHEN       Invalid seen time
-    TimeSpent,  // TIMESPENT  Invalid time spent
-    Found,      // FOUND      Nick not found
-    MaxNicks,   // MAXNICKS   Invalid maxnicks number
-    Option,     // OPTION     Invalid option
-    Seconds,    // SECONDS    Invalid seconds number
-    EntriesN,   // ENTRIESN   Invalid entries number
-    File,       // FILE       Invalid File
-    Open,       // OPEN       Couldn't open file.
-    NoFile,     // NOFILE     File not found or invalid
-    OptFile,    // OPTFILE    Invalid Seen File
-    Read,       // READ       Couldn't read file.
-    Write,      // WRITE      Couldn't write file.
-    Memory,     // MEMORY     Out of memory
-    Internal,   // INTERNAL   Internal error
+#define LASTSPOT_ERROR(name, word, message) name,
+#include "protocol/error_codes.def"
 };
 
-// Writes "-CODE message" for `code` into the buffer.
+// Writes "-WORD message" for `code` into the buffer.
 void ReplyError(char* buffer, ErrorCode code);
 
 // ReplyError for steps that report failure to their caller: replies, then

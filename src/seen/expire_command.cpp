@@ -77,9 +77,9 @@ int ExpireAllButLatest(SeenIndex* index, std::uint32_t keep) {
 }  // namespace
 
 void SeenExpire(char* buffer) {
-    char* cursor = buffer;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
+    char* cursor;
+    TableEntry* table = TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
     const char* option = NextToken(&cursor);
     bool byTime = text::IrcCompare(option, "t") == 0;
     if (!byTime && text::IrcCompare(option, "n") != 0) return ReplyError(buffer, ErrorCode::Option);

@@ -40,9 +40,9 @@ public:
     // Reads the tokens in order, replying at the first that fails. Only
     // the listing and counting commands take maxnicks.
     bool Parse(char* buffer, bool takesMaxNicks) {
-        char* cursor = buffer;
-        table_ = FindTable(NextToken(&cursor));
-        if (table_ == nullptr) return protocol::FailWith(buffer, ErrorCode::Table);
+        char* cursor;
+        table_ = TakeTable(buffer, &cursor);
+        if (table_ == nullptr) return false;
         patterns_.nick = NextToken(&cursor);
         if (patterns_.nick[0] == '\0') return protocol::FailWith(buffer, ErrorCode::Nick);
         patterns_.address = NextToken(&cursor);

@@ -57,11 +57,11 @@ bool EightDigits(const char* p, std::uint64_t* value) {
 
 }  // namespace
 
-int ParseRecordFields(char* line, RecordFields* fields) {
+AddLineResult ParseRecordFields(char* line, RecordFields* fields) {
     return ParseRecordFields(line, std::strlen(line), fields);
 }
 
-int ParseRecordFields(char* line, std::size_t length, RecordFields* fields) {
+AddLineResult ParseRecordFields(char* line, std::size_t length, RecordFields* fields) {
     // The tokenizer's rule, with the line's end known: a token runs to the
     // next space, which becomes its NUL; runs of spaces between tokens are
     // skipped, and the text is the rest after the time spent and the spaces
@@ -96,49 +96,65 @@ int ParseRecordFields(char* line, std::size_t length, RecordFields* fields) {
         return size != 0;
     };
     fields->nick = next(&fields->nickLength);
-    if (fields->nickLength == 0) return kNoNick;
+    if (fields->nickLength == 0) return AddLineResult::NoNick;
     fields->address = next(&fields->addressLength);
-    if (fields->addressLength == 0) return kNoAddress;
+    if (fields->addressLength == 0) return AddLineResult::NoAddress;
     fields->channel = next(&fields->channelLength);
-    if (fields->channelLength == 0) return kNoChannel;
+    if (fields->channelLength == 0) return AddLineResult::NoChannel;
     fields->type = next(&fields->typeLength);
-    if (fields->typeLength == 0) return kNoType;
+    if (fields->typeLength == 0) return AddLineResult::NoType;
     std::size_t size;
     const char* seenTime = next(&size);
-    if (!decimal(seenTime, size, &fields->seenTime)) return kBadSeenTime;
+    if (!decimal(seenTime, size, &fields->seenTime)) return AddLineResult::BadSeenTime;
     const char* timeSpent = next(&size);
-    if (!decimal(timeSpent, size, &fields->timeSpent)) return kBadTimeSpent;
+    if (!decimal(timeSpent, size, &fields->timeSpent)) return AddLineResult::BadTimeSpent;
     while (p < end && *p == ' ') ++p;
     fields->text = p;
     fields->textLength = static_cast<std::size_t>(end - p);
-    return kAdded;
+    return AddLineResult::Added;
 }
 
-int AddRecordLine(char* line) {
+AddLineResult AddRecordLine(char* line) {
     char* cursor = line;
     TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return kNoTable;
+    if (table == nullptr) return AddLineResult::NoTable;
     RecordFields f;
-    int result = ParseRecordFields(cursor, &f);
-    if (result != kAdded) return result;
+    AddLineResult result = ParseRecordFields(cursor, &f);
+    if (result != AddLineResult::Added) return result;
     AddOrReplace(table->index, f);
-    return kAdded;
+    return AddLineResult::Added;
 }
 
+namespace {
+
+// The reply to each failed test. Each result names its code, so no order
+// can slip, and a result left out does not compile (-Wswitch).
+constexpr ErrorCode ReplyFor(AddLineResult failed) {
+    switch (failed) {
+        case AddLineResult::NoTable: return ErrorCode::Table;
+        case AddLineResult::NoNick: return ErrorCode::Nick;
+        case AddLineResult::NoAddress: return ErrorCode::Addy;
+        case AddLineResult::NoChannel: return ErrorCode::Chan;
+        case AddLineResult::NoType: return ErrorCode::Type;
+        case AddLineResult::BadSeenTime: return ErrorCode::When;
+        case AddLineResult::BadTimeSpent: return ErrorCode::TimeSpent;
+        case AddLineResult::Added: break;
+    }
+    return ErrorCode::Internal;  // Added is no failure
+}
+
+}  // namespace
+
 void SeenAdd(char* buffer) {
-    // AddRecordLine's results, 1 to 7, in the order it tests.
-    static constexpr ErrorCode kFailures[] = {ErrorCode::Table, ErrorCode::Nick, ErrorCode::Addy,
-                                              ErrorCode::Chan,  ErrorCode::Type, ErrorCode::When,
-                                              ErrorCode::TimeSpent};
-    int result = AddRecordLine(buffer);
-    if (result != kAdded) return ReplyError(buffer, kFailures[result - 1]);
+    AddLineResult result = AddRecordLine(buffer);
+    if (result != AddLineResult::Added) return ReplyError(buffer, ReplyFor(result));
     protocol::ReplyOk(buffer);
 }
 
 void SeenGet(char* buffer) {
-    char* cursor = buffer;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
+    char* cursor;
+    TableEntry* table = TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
     const char* nick = NextToken(&cursor);
     if (nick[0] == '\0') return ReplyError(buffer, ErrorCode::Nick);
     const SeenRecord* record = FindByNick(table->index, nick);
@@ -150,9 +166,9 @@ void SeenGet(char* buffer) {
 }
 
 void SeenDel(char* buffer) {
-    char* cursor = buffer;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
+    char* cursor;
+    TableEntry* table = TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
     const char* nick = NextToken(&cursor);
     if (nick[0] == '\0') return ReplyError(buffer, ErrorCode::Nick);
     if (!RemoveByNick(table->index, nick)) return ReplyError(buffer, ErrorCode::Found);
@@ -160,16 +176,16 @@ void SeenDel(char* buffer) {
 }
 
 void SeenCount(char* buffer) {
-    char* cursor = buffer;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
+    char* cursor;
+    TableEntry* table = TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
     platform::FormatBounded(buffer, "+OK %d", static_cast<int>(table->index->Count()));
 }
 
 void SeenClear(char* buffer) {
-    char* cursor = buffer;
-    TableEntry* table = FindTable(NextToken(&cursor));
-    if (table == nullptr) return ReplyError(buffer, ErrorCode::Table);
+    char* cursor;
+    TableEntry* table = TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
     table->index->Clear();
     protocol::ReplyOk(buffer);
 }

@@ -9,33 +9,33 @@
 
 namespace lastspot::seen {
 
-// What AddRecordLine reports: 0 when the record was added or replaced,
+// What AddRecordLine reports: Added when the record was added or replaced,
 // otherwise the first test that failed, in the order they are made.
-enum AddLineResult {
-    kAdded = 0,
-    kNoTable = 1,
-    kNoNick = 2,
-    kNoAddress = 3,
-    kNoChannel = 4,
-    kNoType = 5,
-    kBadSeenTime = 6,
-    kBadTimeSpent = 7,
+enum class AddLineResult {
+    Added,
+    NoTable,
+    NoNick,
+    NoAddress,
+    NoChannel,
+    NoType,
+    BadSeenTime,
+    BadTimeSpent,
 };
 
 // Parses "nick address channel type seen-time time-spent text" (cut in
 // place): the four words must be non-empty and the two numbers decimal
 // (taken modulo 2^32); the text is the rest of the line after the time
-// spent, unchanged. Returns kAdded with `*fields` set, or the first test
-// that failed (kNoNick to kBadTimeSpent).
-int ParseRecordFields(char* line, RecordFields* fields);
+// spent, unchanged. Returns Added with `*fields` set, or the first test
+// that failed (NoNick to BadTimeSpent).
+AddLineResult ParseRecordFields(char* line, RecordFields* fields);
 // The same for a line of `length` characters (line[length] is its NUL).
-int ParseRecordFields(char* line, std::size_t length, RecordFields* fields);
+AddLineResult ParseRecordFields(char* line, std::size_t length, RecordFields* fields);
 
 // Parses "table nick address channel type seen-time time-spent text" (cut
 // in place) and adds or replaces the nick's record in that table, which
 // moves to the front of the registry. Throws std::bad_alloc, with the
 // table unchanged, when memory runs out.
-int AddRecordLine(char* line);
+AddLineResult AddRecordLine(char* line);
 
 // "table nick address channel type seen-time time-spent text" -> "+OK "
 //   | TABLE | NICK | ADDY | CHAN | TYPE | WHEN | TIMESPENT

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "protocol/reply.h"
+#include "protocol/tokenizer.h"
 #include "text/case_map.h"
 #include "text/wild_match.h"
 
@@ -48,6 +50,15 @@ TableEntry* FindTable(const char* name) {
     return entry;
 }
 
+TableEntry* TakeTable(char* buffer, char** cursor, const char** name) {
+    *cursor = buffer;
+    const char* token = protocol::NextToken(cursor);
+    if (name != nullptr) *name = token;
+    TableEntry* table = FindTable(token);
+    if (table == nullptr) protocol::ReplyError(buffer, protocol::ErrorCode::Table);
+    return table;
+}
+
 bool TableExists(const char* name) { return name[0] != '\0' && LinkToTable(name) != nullptr; }
 
 TableEntry* CreateTable(const char* name) {
@@ -77,7 +88,7 @@ void DeleteMatchingTables(const char* pattern, int* deleted, int* kept) {
     *deleted = *kept = 0;
     for (TableEntry** link = &tableRegistry.head; *link != nullptr;) {
         TableEntry* entry = *link;
-        if (text::IsWildMatch(pattern, entry->name)) {
+        if (text::WildMatch(pattern, entry->name, false)) {
             *link = entry->next;
             ReleaseTable(entry);
             ++*deleted;

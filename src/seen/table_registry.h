@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "seen/seen_record.h"
 
@@ -30,6 +31,12 @@ extern TableRegistry tableRegistry;
 // (also for the empty name).
 TableEntry* FindTable(const char* name);
 
+// The opening of every command that works on one table: the table named by
+// the first token of the argument line in `buffer`, found with FindTable
+// (so now at the front), with `*cursor` at the rest of the line and `*name`
+// (when given) at the token; or nullptr after replying TABLE.
+TableEntry* TakeTable(char* buffer, char** cursor, const char** name = nullptr);
+
 // Whether a table called `name` exists; moves nothing.
 bool TableExists(const char* name);
 
@@ -54,5 +61,31 @@ int ReleaseAllTables();
 // Empties the registry without releasing anything (a second load of the
 // library forgets the first one's tables).
 void ForgetTables();
+
+// The checks of the registry and its tables, which a verify build runs after
+// each command that changes state and the tests run at will. Each returns
+// false, with `*problem` naming the table and the broken invariant, when
+// one does not hold. They live in table_registry_checks.cpp, a file of its
+// own, so that the shipped library, which never calls them, does not carry
+// them.
+
+// The registry's own invariants: every table has a name and an index, its
+// stored hash is the IrcHash of its name, and no two names are equal under
+// the IRC case rules.
+bool CheckRegistry(std::string* problem);
+
+// The invariants of one table: its index's own (Verify, called from here
+// alone) and that the index is back in nick order, as it is between
+// commands. Walks the index with its cursor.
+bool CheckTable(TableEntry* table, std::string* problem);
+
+// Every invariant of the library's state: the registry's and every
+// table's. What the tests check.
+bool CheckTables(std::string* problem);
+
+// What a verify build checks after each command that changes state: the
+// registry's invariants and the table at its front, the only one a command
+// changes (the one it found, or made, or loaded into).
+bool CheckAfterCommand(std::string* problem);
 
 }  // namespace lastspot::seen

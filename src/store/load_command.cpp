@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "protocol/reply.h"
-#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "seen/record_commands.h"
 #include "seen/table_registry.h"
@@ -98,13 +97,13 @@ private:
 }  // namespace
 
 void SeenLoad(char* buffer) {
-    char* cursor = buffer;
-    const char* tableName = protocol::NextToken(&cursor);
-    seen::TableEntry* table = seen::FindTable(tableName);
-    if (table == nullptr) return protocol::ReplyError(buffer, protocol::ErrorCode::Table);
+    char* cursor;
+    seen::TableEntry* table = seen::TakeTable(buffer, &cursor);
+    if (table == nullptr) return;
 
     SeenFile file;
-    if (!OpenSeenFile(cursor, FileMode::Read, buffer, &file)) return;
+    FileStatus status = OpenSeenFile(cursor, FileMode::Read, &file);
+    if (status != FileStatus::Ok) return protocol::ReplyError(buffer, ErrorFor(status));
 
     // Every record line goes into the command's table, whatever the file's
     // header says, so a file saved from one table loads into any other.
@@ -119,7 +118,7 @@ void SeenLoad(char* buffer) {
         }
         seen::RecordFields f;
         if (length >= 2 && line[0] == '!' && line[1] == ' ' &&
-            seen::ParseRecordFields(line + 2, length - 2, &f) == seen::kAdded) {
+            seen::ParseRecordFields(line + 2, length - 2, &f) == seen::AddLineResult::Added) {
             gathered.Add(f);
             ++accepted;
         }

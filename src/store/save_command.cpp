@@ -1,7 +1,6 @@
 #include <cstring>
 
 #include "protocol/reply.h"
-#include "protocol/tokenizer.h"
 #include "platform/platform.h"
 #include "seen/table_registry.h"
 #include "store/seen_file.h"
@@ -11,14 +10,15 @@
 namespace lastspot::store {
 
 void SeenSave(char* buffer) {
-    char* cursor = buffer;
-    const char* tableName = protocol::NextToken(&cursor);
-    seen::TableEntry* table = seen::FindTable(tableName);
-    if (table == nullptr) return protocol::ReplyError(buffer, protocol::ErrorCode::Table);
+    char* cursor;
+    const char* tableName;
+    seen::TableEntry* table = seen::TakeTable(buffer, &cursor, &tableName);
+    if (table == nullptr) return;
     const char* fileName = cursor;
 
     SeenFile file;
-    if (!OpenSeenFile(fileName, FileMode::Write, buffer, &file)) return;
+    FileStatus status = OpenSeenFile(fileName, FileMode::Write, &file);
+    if (status != FileStatus::Ok) return protocol::ReplyError(buffer, ErrorFor(status));
     LineWriter writer(file.handle);
 
     // Each line is formed straight into the writer's buffer, which has room
@@ -36,8 +36,8 @@ void SeenSave(char* buffer) {
         ++written;
         return true;
     });
-    if (!writer.Finish()) return protocol::ReplyError(buffer, protocol::ErrorCode::Write);
-    if (!CommitSeenFile(&file, fileName, buffer)) return;
+    status = writer.Finish() ? CommitSeenFile(&file, fileName) : FileStatus::CannotWrite;
+    if (status != FileStatus::Ok) return protocol::ReplyError(buffer, ErrorFor(status));
     platform::FormatBounded(buffer, "+OK %d", written);
 }
 

@@ -3,12 +3,21 @@
 #include <cassert>
 #include <new>
 
-#include "protocol/reply.h"
-
 namespace lastspot::store {
 
 using protocol::ErrorCode;
-using protocol::FailWith;
+
+ErrorCode ErrorFor(FileStatus status) {
+    // Each status names its code, and a status left out does not compile.
+    switch (status) {
+        case FileStatus::EmptyName: return ErrorCode::File;
+        case FileStatus::NotFound: return ErrorCode::NoFile;
+        case FileStatus::CannotOpen: return ErrorCode::Open;
+        case FileStatus::CannotWrite: return ErrorCode::Write;
+        case FileStatus::Ok: break;
+    }
+    return ErrorCode::Internal;  // Ok is no failure
+}
 
 SeenFile::~SeenFile() {
     platform::CloseFile(handle);
@@ -25,30 +34,30 @@ char* LocateFile(const char* name) {
     return copy;
 }
 
-bool OpenSeenFile(const char* name, FileMode mode, char* buffer, SeenFile* file) {
-    if (name[0] == '\0') return FailWith(buffer, ErrorCode::File);
+FileStatus OpenSeenFile(const char* name, FileMode mode, SeenFile* file) {
+    if (name[0] == '\0') return FileStatus::EmptyName;
     // A device (a serial port, a printer) is refused by its name, before
     // anything is opened: even an open to look at it can act on the port.
-    if (platform::IsDeviceName(name)) return FailWith(buffer, ErrorCode::Open);
+    if (platform::IsDeviceName(name)) return FileStatus::CannotOpen;
     if (mode == FileMode::Read) {
         if (platform::GetPathKind(name) == platform::PathKind::File) {
             file->handle = platform::OpenForReading(name);
         } else {
             char* path = LocateFile(name);
-            if (path == nullptr) return FailWith(buffer, ErrorCode::NoFile);
+            if (path == nullptr) return FileStatus::NotFound;
             file->handle = platform::OpenForReading(path);
             platform::HeapRelease(path);
         }
-        if (file->handle == platform::kInvalidFile) return FailWith(buffer, ErrorCode::Open);
-        return true;
+        if (file->handle == platform::kInvalidFile) return FileStatus::CannotOpen;
+        return FileStatus::Ok;
     }
-    if (!platform::CanReplace(name)) return FailWith(buffer, ErrorCode::Open);
+    if (!platform::CanReplace(name)) return FileStatus::CannotOpen;
     // Beside the target, so the final rename never crosses file systems.
     std::unique_ptr<char[]> temporary(new char[platform::kTemporaryPathSize]);
     file->handle = platform::CreateTemporaryBeside(name, temporary.get());
-    if (file->handle == platform::kInvalidFile) return FailWith(buffer, ErrorCode::Open);
+    if (file->handle == platform::kInvalidFile) return FileStatus::CannotOpen;
     file->temporaryPath = std::move(temporary);
-    return true;
+    return FileStatus::Ok;
 }
 
 LineWriter::LineWriter(platform::FileHandle file) : file_(file), buffer_(new char[kCapacity]) {}
@@ -82,18 +91,18 @@ void LineWriter::EndLine(std::size_t length) {
 
 bool LineWriter::Finish() { return Flush(); }
 
-bool CommitSeenFile(SeenFile* file, const char* target, char* buffer) {
+FileStatus CommitSeenFile(SeenFile* file, const char* target) {
     // Kept only once every byte is on the disk: until then, closing the
     // file (or the process ending) removes it.
     bool flushed = platform::FlushToDisk(file->handle) && platform::KeepWhenClosed(file->handle);
     platform::CloseFile(file->handle);
     file->handle = platform::kInvalidFile;
-    if (!flushed) return FailWith(buffer, ErrorCode::Write);  // the destructor removes the file
+    if (!flushed) return FileStatus::CannotWrite;  // the destructor removes the file
     if (!platform::ReplaceFileAtomically(file->temporaryPath.get(), target)) {
-        return FailWith(buffer, ErrorCode::Open);
+        return FileStatus::CannotOpen;
     }
     file->temporaryPath.reset();  // it is the target now
-    return true;
+    return FileStatus::Ok;
 }
 
 }  // namespace lastspot::store

@@ -8,10 +8,24 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "protocol/reply.h"
 
 namespace lastspot::store {
 
 enum class FileMode { Read, Write };
+
+// What a step of opening, writing or committing a seen file reports: Ok,
+// or why the command must stop. The command replies with ErrorFor(status).
+enum class FileStatus {
+    Ok,
+    EmptyName,    // FILE: the name is empty
+    NotFound,     // NOFILE: (reading) no such file
+    CannotOpen,   // OPEN: it cannot be opened, created or replaced
+    CannotWrite,  // WRITE: its lines did not all reach the disk
+};
+
+// The failure reply of a status other than Ok.
+protocol::ErrorCode ErrorFor(FileStatus status);
 
 // An open seen file, closed when this goes away. For writing, `handle` is
 // a new temporary file beside the target and `temporaryPath` its name; it
@@ -27,21 +41,21 @@ struct SeenFile {
 };
 
 // Opens the seen file `name` (the rest of the command's argument line).
-// On failure writes the failure reply into `buffer` and returns false:
-//   FILE    the name is empty;
-//   OPEN    the name is a device's (a port, a printer), told by the name
-//           alone before anything is opened; or, after NOFILE below:
-//   NOFILE  (reading) no such file, its full path is too long, or it is a
-//           directory;
-//   OPEN    the file cannot be opened, or (writing) the target cannot be
-//           replaced (not a regular file, read-only, or held by another
-//           program beyond a short wait) or no file can be created beside it (a directory we
-//           may not write to).
+// Returns Ok with `file` open, or the first failure:
+//   EmptyName   the name is empty;
+//   CannotOpen  the name is a device's (a port, a printer), told by the name
+//               alone before anything is opened; or, after NotFound below:
+//   NotFound    (reading) no such file, its full path is too long, or it is
+//               a directory;
+//   CannotOpen  the file cannot be opened, or (writing) the target cannot be
+//               replaced (not a regular file, read-only, or held by another
+//               program beyond a short wait) or no file can be created
+//               beside it (a directory we may not write to).
 // Reading takes the name as given (relative to the current directory)
 // when such a file exists, and otherwise the platform's search for it, so
 // a bare name saved and loaded from one directory always round-trips.
 // Throws std::bad_alloc when memory runs out.
-bool OpenSeenFile(const char* name, FileMode mode, char* buffer, SeenFile* file);
+FileStatus OpenSeenFile(const char* name, FileMode mode, SeenFile* file);
 
 // The full path of an existing file (not a directory) that the platform's
 // search finds for `name`, as a new copy on the process heap (the caller
@@ -81,9 +95,9 @@ private:
 };
 
 // Forces the temporary file's lines onto the disk, closes it and puts it in
-// the place of `target`. On failure writes WRITE (the flush failed) or OPEN
-// (the target could not be replaced) into `buffer`, removes the temporary
-// file and returns false; the target is then as it was.
-bool CommitSeenFile(SeenFile* file, const char* target, char* buffer);
+// the place of `target`. On failure (CannotWrite: the flush failed;
+// CannotOpen: the target could not be replaced) removes the temporary file;
+// the target is then as it was.
+FileStatus CommitSeenFile(SeenFile* file, const char* target);
 
 }  // namespace lastspot::store

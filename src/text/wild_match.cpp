@@ -7,12 +7,10 @@ namespace lastspot::text {
 namespace {
 
 // Where a wildcard may resume when a later comparison fails: the pattern
-// position just after it, the text position it has taken up to, and the
-// tally at that moment (so comparisons of an abandoned attempt don't count).
+// position just after it and the text position it has taken up to.
 struct BacktrackPoint {
     const unsigned char* pattern = nullptr;  // nullptr: no point saved
     const unsigned char* text = nullptr;
-    int tally = 0;
 };
 
 bool SameCharacter(unsigned char a, unsigned char b, bool exact) {
@@ -30,14 +28,23 @@ bool EndsInOpenStar(const unsigned char* pattern, const unsigned char* end) {
 
 }  // namespace
 
-int WildMatch(const char* patternText, const char* textText, bool exact) {
-    if (patternText == nullptr || textText == nullptr) return 0;
+// Why it backtracks this way: a matcher that runs once per field of every
+// record may not recurse or allocate, so it keeps one way back for "*" and
+// one for "%", and only the latest wildcard of each kind can take more text.
+// For "*" nothing is lost by that: whatever an earlier "*" would take, the
+// latest one can take instead, so the greedy walk gives the same answers as
+// trying every way of dividing the text. A "%" cannot take a space, so
+// dropping an earlier "%" when a later one sets its point (and every "%"
+// when a "*" comes) does lose divisions: '%?%' fails on 'aa '. Scripts
+// rely on these exact answers, so the matcher keeps them, and the tests'
+// reference matcher replays the same steps rather than a search.
+bool WildMatch(const char* patternText, const char* textText, bool exact) {
+    if (patternText == nullptr || textText == nullptr) return false;
     const auto* pattern = reinterpret_cast<const unsigned char*>(patternText);
     const auto* p = pattern;                                         // pattern position
     const auto* t = reinterpret_cast<const unsigned char*>(textText);  // text position
-    if (*p == 0 || *t == 0) return 0;
+    if (*p == 0 || *t == 0) return false;
 
-    int tally = 1;
     BacktrackPoint star;     // the latest "*": may take one more character of any kind
     BacktrackPoint percent;  // the latest "%": may take one more character but a space
 
@@ -45,11 +52,11 @@ int WildMatch(const char* patternText, const char* textText, bool exact) {
         // Text used up: only a trailing run of wildcards may remain.
         if (*t == 0) {
             while (*p == '*' || *p == '%') ++p;
-            return *p == 0 ? tally : 0;
+            return *p == 0;
         }
 
         if (*p == 0) {
-            if (EndsInOpenStar(pattern, p)) return tally;
+            if (EndsInOpenStar(pattern, p)) return true;
             // Otherwise the leftover text needs a backtrack (below). Matching
             // the last pattern character again instead would let 'ab' match
             // 'abb', which no user of "*" and "?" expects.
@@ -60,14 +67,14 @@ int WildMatch(const char* patternText, const char* textText, bool exact) {
                     // The "%" starts by taking nothing; it grows on a mismatch.
                     // At a space it can never grow, so any earlier "%" keeps
                     // its point instead.
-                    if (*t != ' ') percent = {p, t, tally};
+                    if (*t != ' ') percent = {p, t};
                     continue;
                 }
                 // A "*" after the run of "%" takes over the whole run.
             }
             if (*p == '*') {
                 while (*p == '*' || *p == '%') ++p;
-                star = {p, t, tally};
+                star = {p, t};
                 percent = {};
                 continue;
             }
@@ -82,7 +89,6 @@ int WildMatch(const char* patternText, const char* textText, bool exact) {
             if (SameCharacter(*literal, *t, exact)) {
                 p = literal + 1;
                 ++t;
-                ++tally;
                 continue;
             }
         }
@@ -92,22 +98,16 @@ int WildMatch(const char* patternText, const char* textText, bool exact) {
         if (percent.pattern != nullptr) {
             t = ++percent.text;
             p = percent.pattern;
-            tally = percent.tally;
             if (*t == ' ' || *t == 0) percent = {};
             continue;
         }
         if (star.pattern != nullptr) {
             t = ++star.text;
             p = star.pattern;
-            tally = star.tally;
             continue;
         }
-        return 0;
+        return false;
     }
-}
-
-int IsWildMatch(const char* pattern, const char* text) {
-    return WildMatch(pattern, text, false) != 0 ? 1 : 0;
 }
 
 }  // namespace lastspot::text

@@ -12,13 +12,8 @@
 
 namespace lastspot::text {
 
-// 0 when `text` does not match `pattern`; otherwise the tally of the match:
-// 1 plus the number of ordinary characters compared equal on the path that
-// succeeded (always at least 1). Callers only test it for zero. Constant
-// memory, no allocation, no recursion.
-int WildMatch(const char* pattern, const char* text, bool exact);
-
-// 1 when `text` matches `pattern` under the IRC case rules, else 0.
-int IsWildMatch(const char* pattern, const char* text);
+// Whether `text` matches `pattern`. Constant memory, no allocation, no
+// recursion; the work is bounded by the product of the two lengths.
+bool WildMatch(const char* pattern, const char* text, bool exact);
 
 }  // namespace lastspot::text

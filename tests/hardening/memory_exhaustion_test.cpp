@@ -1,19 +1,14 @@
 // Runs every command with memory running out at each of its allocations in
-// turn: the general free store (this program replaces operator new) and the
-// process heap (the platform's fault point). Each time the command must
-// reply "-MEMORY Out of memory" with every table as it was before, or give
-// its ordinary reply with every table as after an ordinary run; the tables
-// must keep their invariants and nothing may leak.
+// turn: the general free store (the counting allocator, counting only the
+// library's calls) and the process heap (the platform's fault point). Each
+// time the command must reply "-MEMORY Out of memory" with every table as
+// it was before, or give its ordinary reply with every table as after an
+// ordinary run; the tables must keep their invariants and nothing may leak.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <new>
 #include <random>
 #include <set>
 #include <string>
@@ -21,91 +16,32 @@
 
 #include "host/exports.h"
 #include "platform/platform.h"
+#include "seen/table_registry.h"
+#include "support/counting_allocator.h"
+#include "support/run_command.h"
 #include "support/scratch_directory.h"
 #include "support/state_checks.h"
-
-namespace {
-
-// The replaced free store. Only allocations made while the library runs a
-// call are counted, so the test framework's own do not disturb the count.
-bool insideLibrary = false;
-long allocationsUntilFailure = -1;  // negative: no failure armed
-long allocationsMade = 0;           // inside the library, this call
-long liveBlocks = 0;                // inside the library, since the trial began
-
-void* Allocate(std::size_t size) {
-    if (insideLibrary) {
-        if (allocationsUntilFailure == 0) {
-            allocationsUntilFailure = -1;
-            throw std::bad_alloc();
-        }
-        if (allocationsUntilFailure > 0) --allocationsUntilFailure;
-        ++allocationsMade;
-        ++liveBlocks;
-    }
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    return block;
-}
-
-void Release(void* block) noexcept {
-    if (block == nullptr) return;
-    if (insideLibrary) --liveBlocks;
-    std::free(block);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* block) noexcept { Release(block); }
-void operator delete[](void* block) noexcept { Release(block); }
-void operator delete(void* block, std::size_t) noexcept { Release(block); }
-void operator delete[](void* block, std::size_t) noexcept { Release(block); }
 
 namespace lastspot {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Allocations;
 
-struct LibraryCall {
-    LibraryCall() { insideLibrary = true; }
-    ~LibraryCall() { insideLibrary = false; }
-};
-
+// Runs a command with the free store counted (and failing where armed) for
+// the library's call alone.
 std::string Call(const char* name, const std::string& arguments) {
-    host::CommandExport command = nullptr;
-    for (const auto& entry : host::kCommandExports) {
-        if (std::strcmp(entry.name, name) == 0) command = entry.command;
-    }
+    host::CommandExport command = testing::CommandNamed(name);
     if (command == nullptr) {
         ADD_FAILURE() << "no export " << name;
         return "";
     }
-    std::vector<char> buffer(4096, '\0');
-    std::memcpy(buffer.data(), arguments.c_str(), arguments.size() + 1);
-    {
-        LibraryCall inside;
-        command(nullptr, nullptr, buffer.data(), nullptr, 0, 0);
-    }
-    return buffer.data();
-}
-
-// The tables as text, in name order: a failed command may have moved the
-// table it found to the front of the registry, and nothing else.
-std::string Tables() {
-    std::string dump = testing::DumpTables();
-    std::vector<std::string> tables;
-    for (std::size_t at = 0; at < dump.size();) {
-        std::size_t next = dump.find("\n[", at);
-        next = next == std::string::npos ? dump.size() : next + 1;
-        tables.push_back(dump.substr(at, next - at));
-        at = next;
-    }
-    std::sort(tables.begin(), tables.end());
-    std::string sorted;
-    for (const auto& table : tables) sorted += table;
-    return sorted;
+    char buffer[4096] = {};
+    arguments.copy(buffer, sizeof buffer - 1);
+    testing::SetCounting(true);
+    command(nullptr, nullptr, buffer, nullptr, 0, 0);
+    testing::SetCounting(false);
+    return buffer;
 }
 
 struct Scenario {
@@ -126,10 +62,9 @@ protected:
     // "Others", and a saved copy of "t" to load from.
     static void StartLibrary() {
         host::LoadInfo info{};
-        {
-            LibraryCall inside;
-            LoadDll(&info);
-        }
+        testing::SetCounting(true);
+        LoadDll(&info);
+        testing::SetCounting(false);
         Call("SeenTableAdd", "t");
         Call("SeenTableAdd", "other");
         Call("SeenTableAdd", "Others");
@@ -143,34 +78,35 @@ protected:
     }
 
     static void StopLibrary() {
-        LibraryCall inside;
+        testing::SetCounting(true);
         UnloadDll(0);
+        testing::SetCounting(false);
     }
 
     // Runs the scenario with failure at each allocation of one kind in
     // turn, until a run meets no failure.
     static void FailEachAllocation(const Scenario& scenario, bool processHeap) {
         StartLibrary();
-        const std::string before = Tables();
+        const std::string before = testing::DumpTables();
         const std::string reply = Call(scenario.command, scenario.arguments);
-        const std::string after = Tables();
+        const std::string after = testing::DumpTables();
         StopLibrary();
 
         for (long failing = 0;; ++failing) {
-            liveBlocks = 0;
+            Allocations().live = 0;
             StartLibrary();
-            long setupBlocks = liveBlocks;
+            std::int64_t setupBlocks = Allocations().live;
             if (processHeap) {
                 platform::FailAfter(platform::FaultPoint::HeapAlloc, static_cast<int>(failing));
             } else {
-                allocationsUntilFailure = failing;
+                testing::FailAllocationAfter(failing);
             }
             std::string got = Call(scenario.command, scenario.arguments);
             bool failureHappened =
                 processHeap ? !platform::FaultArmed(platform::FaultPoint::HeapAlloc)
-                            : allocationsUntilFailure < 0;
+                            : !testing::AllocationFailureArmed();
             platform::ClearFaults();
-            allocationsUntilFailure = -1;
+            testing::FailAllocationAfter(-1);
 
             SCOPED_TRACE(std::string(scenario.command) + " " + scenario.arguments.substr(0, 60) +
                          (processHeap ? ": process heap" : ": free store") +
@@ -178,15 +114,15 @@ protected:
             if (got == "-MEMORY Out of memory") {
                 ++memoryReplies_;
                 EXPECT_TRUE(failureHappened);
-                EXPECT_EQ(Tables(), before);
+                EXPECT_EQ(testing::DumpTables(), before);
             } else {
                 EXPECT_EQ(got, reply);
-                EXPECT_EQ(Tables(), after);
+                EXPECT_EQ(testing::DumpTables(), after);
             }
             std::string problem;
-            EXPECT_TRUE(testing::CheckLibraryState(&problem)) << problem;
+            EXPECT_TRUE(seen::CheckTables(&problem)) << problem;
             StopLibrary();
-            EXPECT_EQ(liveBlocks, 0) << "blocks leaked (setup made " << setupBlocks << ")";
+            EXPECT_EQ(Allocations().live, 0) << "blocks leaked (setup made " << setupBlocks << ")";
             if (!failureHappened) break;
             if (::testing::Test::HasFailure()) break;
         }
@@ -269,9 +205,9 @@ TEST_F(MemoryExhaustion, TablesGrowOrStayAsTheyWereAtEveryAllocation) {
     for (int i = 0; i < 6000; ++i) {
         std::string count = Call("SeenCount", "grow");
         for (long failing = 0;; ++failing) {
-            allocationsUntilFailure = failing;
+            testing::FailAllocationAfter(failing);
             std::string got = Call("SeenAdd", line(i));
-            allocationsUntilFailure = -1;
+            testing::FailAllocationAfter(-1);
             if (got == "+OK ") break;
             ++failures;
             ASSERT_EQ(got, "-MEMORY Out of memory") << i << " failing " << failing;
@@ -281,33 +217,33 @@ TEST_F(MemoryExhaustion, TablesGrowOrStayAsTheyWereAtEveryAllocation) {
         ASSERT_EQ(Call("SeenCount", "grow"), "+OK " + std::to_string(i + 1)) << i;
         if (i % 500 == 0) {
             std::string problem;
-            ASSERT_TRUE(testing::CheckLibraryState(&problem)) << i << ": " << problem;
+            ASSERT_TRUE(seen::CheckTables(&problem)) << i << ": " << problem;
         }
     }
     EXPECT_GT(failures, 100) << "adds met growths";
     ASSERT_EQ(Call("SeenSave", "grow " + File("grow.seen")), "+OK 6000");
-    const std::string before = Tables();
+    const std::string before = testing::DumpTables();
     ASSERT_EQ(Call("SeenLoad", "other " + File("grow.seen")), "+OK 6000");
-    const std::string loaded = Tables();
+    const std::string loaded = testing::DumpTables();
     int loadFailures = 0;
     for (long failing = 0;; ++failing) {
         Call("SeenClear", "other");
         Call("SeenAdd", "other solo s@h #c quit 5 5");
-        ASSERT_EQ(Tables(), before);
-        allocationsUntilFailure = failing;
+        ASSERT_EQ(testing::DumpTables(), before);
+        testing::FailAllocationAfter(failing);
         std::string got = Call("SeenLoad", "other " + File("grow.seen"));
-        bool failed = allocationsUntilFailure < 0;
-        allocationsUntilFailure = -1;
+        bool failed = !testing::AllocationFailureArmed();
+        testing::FailAllocationAfter(-1);
         if (got == "+OK 6000") {
             // (Without the hashes kept while reading, a load works them
             // out again at the end.)
-            ASSERT_EQ(Tables(), loaded) << "failing " << failing;
+            ASSERT_EQ(testing::DumpTables(), loaded) << "failing " << failing;
             if (!failed) break;
             continue;
         }
         ++loadFailures;
         ASSERT_EQ(got, "-MEMORY Out of memory") << "failing " << failing;
-        ASSERT_EQ(Tables(), before) << "failing " << failing;
+        ASSERT_EQ(testing::DumpTables(), before) << "failing " << failing;
     }
     EXPECT_GT(loadFailures, 10) << "a load allocates blocks, leaves, inner nodes and hash segments";
 
@@ -317,19 +253,19 @@ TEST_F(MemoryExhaustion, TablesGrowOrStayAsTheyWereAtEveryAllocation) {
     std::string expired;
     for (long failing = -1;; ++failing) {
         ASSERT_EQ(Call("SeenLoad", "grow " + File("grow.seen")), "+OK 6000");
-        allocationsUntilFailure = failing;
+        testing::FailAllocationAfter(failing);
         std::string got = Call("SeenExpire", "grow t 5400");
-        bool failed = allocationsUntilFailure < 0 && failing >= 0;
-        allocationsUntilFailure = -1;
+        bool failed = !testing::AllocationFailureArmed() && failing >= 0;
+        testing::FailAllocationAfter(-1);
         ASSERT_EQ(got, "+OK 5400") << "failing " << failing;
-        if (failing < 0) expired = Tables();
-        ASSERT_EQ(Tables(), expired) << "failing " << failing;
+        if (failing < 0) expired = testing::DumpTables();
+        ASSERT_EQ(testing::DumpTables(), expired) << "failing " << failing;
         std::string problem;
-        ASSERT_TRUE(testing::CheckLibraryState(&problem)) << "failing " << failing << ": " << problem;
+        ASSERT_TRUE(seen::CheckTables(&problem)) << "failing " << failing << ": " << problem;
         if (failing >= 0 && !failed) break;
     }
     std::string problem;
-    EXPECT_TRUE(testing::CheckLibraryState(&problem)) << problem;
+    EXPECT_TRUE(seen::CheckTables(&problem)) << problem;
     StopLibrary();
 }
 

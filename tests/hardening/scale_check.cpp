@@ -14,19 +14,14 @@
 #include <vector>
 
 #include "host/exports.h"
-#include "support/state_checks.h"
+#include "seen/table_registry.h"
+#include "support/run_command.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<char> buffer(4096);
-
-std::string Run(lastspot::host::CommandExport command, const std::string& arguments) {
-    std::memcpy(buffer.data(), arguments.c_str(), arguments.size() + 1);
-    command(nullptr, nullptr, buffer.data(), nullptr, 0, 0);
-    return buffer.data();
-}
+using lastspot::testing::RunExport;
 
 int failures = 0;
 auto started = std::chrono::steady_clock::now();
@@ -59,7 +54,7 @@ void Expect(const std::string& what, const std::string& got, const std::string& 
 
 void ExpectValid(const std::string& when) {
     std::string problem;
-    bool ok = lastspot::testing::CheckLibraryState(&problem);
+    bool ok = lastspot::seen::CheckTables(&problem);
     Expect("invariants " + when, ok ? "hold" : problem, "hold");
 }
 
@@ -91,31 +86,31 @@ int main(int argc, char** argv) {
     const std::string count = std::to_string(n);
     lastspot::host::LoadInfo info{};
     LoadDll(&info);
-    Expect("create", Run(SeenTableAdd, "big"), "+OK ");
-    Expect("load", Run(SeenLoad, "big " + input), "+OK " + count);
+    Expect("create", RunExport(SeenTableAdd, "big"), "+OK ");
+    Expect("load", RunExport(SeenLoad, "big " + input), "+OK " + count);
     ExpectValid("after loading");
-    Expect("count", Run(SeenCount, "big"), "+OK " + count);
-    Expect("match count", Run(SeenMatchCount, "big * * * 0"), "+OK " + count);
-    std::string list = Run(SeenMatch, "big * * #chan1 0");
+    Expect("count", RunExport(SeenCount, "big"), "+OK " + count);
+    Expect("match count", RunExport(SeenMatchCount, "big * * * 0"), "+OK " + count);
+    std::string list = RunExport(SeenMatch, "big * * #chan1 0");
     Expect("match", list.substr(0, 4 + std::to_string(n / 2).size()), "+OK " + std::to_string(n / 2));
-    list = Run(SeenMatchSort, "big * * * 1000");
+    list = RunExport(SeenMatchSort, "big * * * 1000");
     Expect("match sort", list.substr(0, 9), "+OK 1000 ");
-    Expect("save", Run(SeenSave, "big " + output), "+OK " + count);
+    Expect("save", RunExport(SeenSave, "big " + output), "+OK " + count);
     Expect("saved size", std::to_string(fs::file_size(output)), std::to_string(fs::file_size(input)));
 
     // Seen times below 500 are half of every thousand records.
     std::uint32_t old = (n / 1000) * 500 + std::min<std::uint32_t>(n % 1000, 500);
-    Expect("expire by time", Run(SeenExpire, "big t 500"), "+OK " + std::to_string(old));
+    Expect("expire by time", RunExport(SeenExpire, "big t 500"), "+OK " + std::to_string(old));
     ExpectValid("after expiry by time");
     std::uint32_t left = n - old;
     std::uint32_t keep = left / 3;
-    Expect("expire by count", Run(SeenExpire, "big n " + std::to_string(keep)),
+    Expect("expire by count", RunExport(SeenExpire, "big n " + std::to_string(keep)),
            "+OK " + std::to_string(left - keep));
     ExpectValid("after expiry by count");
-    std::string deleted = Run(SeenDelMatch, "big * * #chan0");
+    std::string deleted = RunExport(SeenDelMatch, "big * * #chan0");
     Expect("delete by match", deleted.substr(0, 4), "+OK ");
     ExpectValid("after deletion");
-    Expect("release", Run(SeenTableClear, ""), "+OK 1");
+    Expect("release", RunExport(SeenTableClear, ""), "+OK 1");
     UnloadDll(0);
 
     std::error_code ignored;

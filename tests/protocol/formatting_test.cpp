@@ -58,15 +58,41 @@ TEST(Replies, ErrorsAreCodeWordSpaceMessage) {
     EXPECT_STREQ(out, "+OK ");
 }
 
+int RunInFrame(char* out, protocol::CommandBody body) {
+    return protocol::RunCommand(out, {"Test", body, protocol::Effect::Reads}, nullptr);
+}
+
 TEST(CommandFrame, ExceptionsBecomeRepliesAndTheResultIsAlways3) {
     char out[platform::kFormatLimit] = "";
-    EXPECT_EQ(protocol::RunCommand(out, [](char*) { throw std::bad_alloc(); }), 3);
+    EXPECT_EQ(RunInFrame(out, [](char*) { throw std::bad_alloc(); }), 3);
     EXPECT_STREQ(out, "-MEMORY Out of memory");
-    EXPECT_EQ(protocol::RunCommand(out, [](char*) { throw 42; }), 3);
+    EXPECT_EQ(RunInFrame(out, [](char*) { throw 42; }), 3);
     EXPECT_STREQ(out, "-INTERNAL Internal error");
-    EXPECT_EQ(protocol::RunCommand(out, [](char* b) { protocol::ReplyOk(b); }), 3);
+    EXPECT_EQ(RunInFrame(out, [](char* b) { protocol::ReplyOk(b); }), 3);
     EXPECT_STREQ(out, "+OK ");
-    EXPECT_EQ(protocol::RunCommand(nullptr, [](char* b) { protocol::ReplyOk(b); }), 3);
+    EXPECT_EQ(RunInFrame(nullptr, [](char* b) { protocol::ReplyOk(b); }), 3);
+}
+
+int checksRun = 0;
+
+TEST(CommandFrame, AVerifyBuildChecksTheStateAfterEachCommandThatChangesIt) {
+    auto brokenState = [](std::string* problem) {
+        ++checksRun;
+        *problem = "the planted problem";
+        return false;
+    };
+    auto reply = [](char* b) { protocol::ReplyOk(b); };
+    char out[platform::kFormatLimit] = "";
+    EXPECT_EQ(protocol::RunCommand(out, {"Reader", reply, protocol::Effect::Reads}, brokenState), 3);
+    EXPECT_EQ(checksRun, 0);
+    const protocol::Command changer{"Changer", reply, protocol::Effect::Changes};
+    if (!protocol::kVerifyBuild) {
+        EXPECT_EQ(protocol::RunCommand(out, changer, brokenState), 3);
+        EXPECT_EQ(checksRun, 0);
+        return;
+    }
+    EXPECT_DEATH(protocol::RunCommand(out, changer, brokenState),
+                 "lastspot: after Changer: the planted problem");
 }
 
 }  // namespace

@@ -17,9 +17,9 @@ namespace lastspot::seen {
 namespace {
 
 // What the tokenizer's rule makes of a line: the first failing field's
-// result, or kAdded with every field.
+// result, or Added with every field.
 struct Expected {
-    int result;
+    AddLineResult result;
     std::string nick, address, channel, type, text;
     std::int32_t seenTime = 0, timeSpent = 0;
 };
@@ -30,16 +30,17 @@ Expected ByTheTokenizer(std::string line) {
     char* cursor = buffer.data();
     Expected e;
     const char* words[4];
-    const int failures[4] = {kNoNick, kNoAddress, kNoChannel, kNoType};
+    const AddLineResult failures[4] = {AddLineResult::NoNick, AddLineResult::NoAddress,
+                                       AddLineResult::NoChannel, AddLineResult::NoType};
     for (int i = 0; i < 4; ++i) {
         words[i] = protocol::NextToken(&cursor);
         if (words[i][0] == '\0') return {failures[i], {}, {}, {}, {}, {}};
     }
     const char* seen = protocol::NextToken(&cursor);
-    if (!protocol::IsDecimal(seen)) return {kBadSeenTime, {}, {}, {}, {}, {}};
+    if (!protocol::IsDecimal(seen)) return {AddLineResult::BadSeenTime, {}, {}, {}, {}, {}};
     const char* spent = protocol::NextToken(&cursor);
-    if (!protocol::IsDecimal(spent)) return {kBadTimeSpent, {}, {}, {}, {}, {}};
-    e.result = kAdded;
+    if (!protocol::IsDecimal(spent)) return {AddLineResult::BadTimeSpent, {}, {}, {}, {}, {}};
+    e.result = AddLineResult::Added;
     e.nick = words[0];
     e.address = words[1];
     e.channel = words[2];
@@ -73,9 +74,9 @@ TEST(RecordLine, CutsEveryLineAsTheTokenizerWould) {
         std::vector<char> buffer(line.begin(), line.end());
         buffer.push_back('\0');
         RecordFields f;
-        int result = ParseRecordFields(buffer.data(), line.size(), &f);
+        AddLineResult result = ParseRecordFields(buffer.data(), line.size(), &f);
         ASSERT_EQ(result, expected.result) << "'" << line << "'";
-        if (result != kAdded) continue;
+        if (result != AddLineResult::Added) continue;
         ASSERT_EQ(std::string(f.nick, f.nickLength), expected.nick) << line;
         ASSERT_EQ(std::string(f.address, f.addressLength), expected.address) << line;
         ASSERT_EQ(std::string(f.channel, f.channelLength), expected.channel) << line;

@@ -1,68 +1,30 @@
 // The record layer: the two orders over records, add-or-replace, lookup and
-// removal by nick, and who owns what. Allocations are counted through the
-// global operator new of this program, so the tests can tell that a replace,
-// a removal or the destruction of an index leaves nothing behind and that a
-// lookup allocates nothing.
+// removal by nick, and who owns what. Allocations are counted by the
+// counting allocator, so the tests can tell that a replace, a removal or
+// the destruction of an index leaves nothing behind and that a lookup
+// allocates nothing.
 #include "seen/seen_record.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <limits>
 #include <memory>
-#include <new>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
-namespace {
-
-// Blocks handed out by operator new and not yet given back, and every block
-// ever handed out. Single-threaded, like the library.
-std::int64_t liveBlocks = 0;
-std::int64_t blocksAllocated = 0;
-
-}  // namespace
-
-// Kept out of line: inlined into a caller, GCC would pair the free() here
-// with the caller's operator new and warn about a mismatch.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    ++liveBlocks;
-    ++blocksAllocated;
-    return block;
-}
-[[gnu::noinline]] void* operator new[](std::size_t size) { return operator new(size); }
-[[gnu::noinline]] void operator delete(void* block) noexcept {
-    if (block == nullptr) return;
-    --liveBlocks;
-    std::free(block);
-}
-[[gnu::noinline]] void operator delete[](void* block) noexcept { operator delete(block); }
-[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
-    operator delete(block);
-}
-[[gnu::noinline]] void operator delete[](void* block, std::size_t) noexcept {
-    operator delete(block);
-}
+#include "support/counting_allocator.h"
+#include "support/seen_model.h"
 
 namespace lastspot::seen {
 namespace {
 
-// Whether this program's operator new is the one in use. A tool that
-// brings its own (valgrind does) leaves the counts at zero; finding leaks is
-// then that tool's job.
-bool CountingAllocations() {
-    std::int64_t before = blocksAllocated;
-    void* block = ::operator new(1);
-    ::operator delete(block);
-    return blocksAllocated != before;
-}
+using testing::Allocations;
+using testing::AllocationsAreCounted;
 
 constexpr char kNotCounting[] = "allocations are not counted under this allocator";
 
@@ -306,13 +268,13 @@ TEST(SeenRecordLookup, ProbesBorrowTheCallersNickAndAllocateNothing) {
 
     // A nick on the stack: releasing it, or writing through the probe, would
     // show here (or crash: it was never allocated).
-    bool counting = CountingAllocations();
+    bool counting = AllocationsAreCounted();
     char nick[] = "BOB";
-    std::int64_t allocatedBefore = blocksAllocated;
+    std::int64_t allocatedBefore = Allocations().made;
     SeenRecord* found = FindByNick(&index, nick);
     SeenRecord* missed = FindByNick(&index, "nobody");
     bool missedRemove = RemoveByNick(&index, "nobody");
-    std::int64_t lookupAllocations = blocksAllocated - allocatedBefore;
+    std::int64_t lookupAllocations = Allocations().made - allocatedBefore;
     if (counting) {
         EXPECT_EQ(lookupAllocations, 0);
     }
@@ -322,10 +284,10 @@ TEST(SeenRecordLookup, ProbesBorrowTheCallersNickAndAllocateNothing) {
     EXPECT_STREQ(nick, "BOB");
 
     char other[] = "CAROL";
-    allocatedBefore = blocksAllocated;
+    allocatedBefore = Allocations().made;
     bool removed = RemoveByNick(&index, other);
     if (counting) {
-        EXPECT_EQ(blocksAllocated - allocatedBefore, 0);
+        EXPECT_EQ(Allocations().made - allocatedBefore, 0);
     }
     EXPECT_TRUE(removed);
     EXPECT_STREQ(other, "CAROL");
@@ -336,12 +298,12 @@ TEST(SeenRecordLookup, ProbesBorrowTheCallersNickAndAllocateNothing) {
 // Ownership
 
 TEST(SeenRecordOwnership, ClearingOrDestroyingAStoreGivesBackEveryBlock) {
-    if (!CountingAllocations()) {
+    if (!AllocationsAreCounted()) {
         GTEST_SKIP() << kNotCounting;
     }
-    std::int64_t before = liveBlocks;
+    std::int64_t before = Allocations().live;
     auto* table = new SeenIndex;
-    std::int64_t empty = liveBlocks - before;
+    std::int64_t empty = Allocations().live - before;
     for (int round = 0; round < 2; ++round) {
         // Enough records for many blocks, leaves, inner nodes and growths,
         // some too large for the shared blocks, some replaced, some removed.
@@ -354,12 +316,12 @@ TEST(SeenRecordOwnership, ClearingOrDestroyingAStoreGivesBackEveryBlock) {
         ExpectValid(*table);
         if (round == 0) {
             table->Clear();
-            EXPECT_EQ(liveBlocks - before, empty) << "a cleared store holds nothing";
+            EXPECT_EQ(Allocations().live - before, empty) << "a cleared store holds nothing";
             EXPECT_EQ(table->Count(), 0);
         }
     }
     delete table;
-    EXPECT_EQ(liveBlocks, before) << "a released store holds nothing";
+    EXPECT_EQ(Allocations().live, before) << "a released store holds nothing";
 }
 
 // Records go over their old ones when the new values fit, elsewhere when
@@ -437,37 +399,29 @@ TEST(SeenRecordStorage, RemovingMostOfATablePacksTheRest) {
 TEST(SeenRecordOwnership, RandomAddsReplacesAndRemovesBalanceTheirAllocations) {
     std::mt19937 random(4);
     const char alphabet[] = "aA[{]}\\|^~bB_";
-    std::int64_t before = liveBlocks;
+    std::int64_t before = Allocations().live;
     {
         SeenIndex index;
-        std::vector<std::string> folded;  // the nicks held, folded by hand
-        auto fold = [](std::string nick) {
-            for (char& c : nick) {
-                if (c >= 'a' && c <= '~') c = static_cast<char>(c - 32);
-            }
-            return nick;
-        };
+        std::set<std::string> held;  // the nicks held, folded
         for (int step = 0; step < 4000; ++step) {
             std::string nick(1 + random() % 3, ' ');
             for (char& c : nick) c = alphabet[random() % (sizeof alphabet - 1)];
-            std::string key = fold(nick);
-            bool held = std::find(folded.begin(), folded.end(), key) != folded.end();
+            std::string key = testing::Fold(nick);
             if (random() % 3 != 0) {
                 std::string text(random() % 20, 't');
                 AddOrReplace(&index, nick.c_str(), "a@h", "#c", "join", 0, text.c_str(),
                              static_cast<std::int32_t>(random()));
-                if (!held) folded.push_back(key);
+                held.insert(key);
                 ASSERT_STREQ(FindByNick(&index, key.c_str())->nick, nick.c_str());
             } else {
-                ASSERT_EQ(RemoveByNick(&index, nick.c_str()), held) << nick;
-                if (held) folded.erase(std::find(folded.begin(), folded.end(), key));
+                ASSERT_EQ(RemoveByNick(&index, nick.c_str()), held.erase(key) == 1) << nick;
             }
-            ASSERT_EQ(index.Count(), static_cast<int>(folded.size()));
+            ASSERT_EQ(index.Count(), static_cast<int>(held.size()));
         }
         ExpectValid(index);
     }
-    if (CountingAllocations()) {
-        EXPECT_EQ(liveBlocks, before);
+    if (AllocationsAreCounted()) {
+        EXPECT_EQ(Allocations().live, before);
     }
 }
 

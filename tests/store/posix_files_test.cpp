@@ -9,9 +9,6 @@
 #include <fstream>
 #include <string>
 
-#include "seen/record_commands.h"
-#include "seen/table_commands.h"
-#include "store/store_commands.h"
 #include "support/run_command.h"
 #include "support/scratch_directory.h"
 
@@ -19,13 +16,13 @@ namespace lastspot::store {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RunBody;
+using testing::RunExport;
 
 class PosixFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(RunBody(seen::SeenTableAdd, "t"), "+OK ");
-        ASSERT_EQ(RunBody(seen::SeenAdd, "t Bob a@b #c join 1 2 hello"), "+OK ");
+        ASSERT_EQ(RunExport(::SeenTableAdd, "t"), "+OK ");
+        ASSERT_EQ(RunExport(::SeenAdd, "t Bob a@b #c join 1 2 hello"), "+OK ");
     }
     std::string PathOf(const std::string& name) const { return scratch_.PathOf(name); }
 
@@ -36,11 +33,11 @@ protected:
 TEST_F(PosixFiles, PipesAndDevicesAreNeitherReplacedNorRead) {
     const std::string pipe = PathOf("pipe");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    EXPECT_EQ(RunBody(SeenSave, "t " + pipe), "-OPEN Couldn't open file.");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + pipe), "-OPEN Couldn't open file.");
     EXPECT_TRUE(fs::is_fifo(pipe));
-    EXPECT_EQ(RunBody(SeenLoad, "t " + pipe), "-NOFILE File not found or invalid");
-    EXPECT_EQ(RunBody(SeenLoad, "t /dev/zero"), "-NOFILE File not found or invalid");
-    EXPECT_EQ(RunBody(seen::SeenCount, "t"), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenLoad, "t " + pipe), "-NOFILE File not found or invalid");
+    EXPECT_EQ(RunExport(::SeenLoad, "t /dev/zero"), "-NOFILE File not found or invalid");
+    EXPECT_EQ(RunExport(::SeenCount, "t"), "+OK 1");
     for (const auto& entry : fs::directory_iterator(scratch_.path())) {
         EXPECT_EQ(entry.path().filename(), "pipe");
     }
@@ -50,7 +47,7 @@ TEST_F(PosixFiles, ALinkKeepsPointingAtTheSavedFile) {
     const std::string real = PathOf("real.seen"), link = PathOf("link.seen");
     { std::ofstream(real) << "old"; }
     fs::create_symlink(real, link);
-    EXPECT_EQ(RunBody(SeenSave, "t " + link), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + link), "+OK 1");
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(testing::FileContents(real), "#ombrick SeenTable 1 -  t\r\n! Bob a@b #c join 1 2 hello\r\n");
 }
@@ -59,7 +56,7 @@ TEST_F(PosixFiles, ASavedFileKeepsItsPermissions) {
     const std::string path = PathOf("private.seen");
     { std::ofstream(path) << "old"; }
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-    EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "+OK 1");
     struct stat info;
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -67,8 +64,8 @@ TEST_F(PosixFiles, ASavedFileKeepsItsPermissions) {
 
 TEST_F(PosixFiles, ALongNameTheSystemAllowsSaves) {
     const std::string path = PathOf(std::string(245, 'f'));
-    EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 1");
-    EXPECT_EQ(RunBody(SeenLoad, "t " + path), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenLoad, "t " + path), "+OK 1");
 }
 
 }  // namespace

@@ -12,11 +12,8 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "seen/record_commands.h"
-#include "seen/table_commands.h"
 #include "seen/table_registry.h"
 #include "store/seen_file.h"
-#include "store/store_commands.h"
 #include "support/run_command.h"
 #include "support/scratch_directory.h"
 
@@ -24,13 +21,13 @@ namespace lastspot::store {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RunBody;
+using testing::RunExport;
 
 class SaveLoad : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(RunBody(seen::SeenTableAdd, "t"), "+OK ");
-        ASSERT_EQ(RunBody(seen::SeenTableAdd, "u"), "+OK ");
+        ASSERT_EQ(RunExport(::SeenTableAdd, "t"), "+OK ");
+        ASSERT_EQ(RunExport(::SeenTableAdd, "u"), "+OK ");
     }
     void TearDown() override { platform::ClearFaults(); }
 
@@ -42,7 +39,7 @@ protected:
         for (int i = 0; i < count; ++i) {
             std::string line = std::string(table) + " nick" + std::to_string(i) + " a@b #c join " +
                                std::to_string(i) + " 1 " + std::string(textLength, 'x');
-            ASSERT_EQ(RunBody(seen::SeenAdd, line), "+OK ");
+            ASSERT_EQ(RunExport(::SeenAdd, line), "+OK ");
         }
     }
 
@@ -60,55 +57,55 @@ protected:
 TEST_F(SaveLoad, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
     const std::string path = PathOf("t.seen");
     AddRecords("t", 3, 10);
-    ASSERT_EQ(RunBody(SeenSave, "t " + path), "+OK 3");
+    ASSERT_EQ(RunExport(::SeenSave, "t " + path), "+OK 3");
     const std::string before = Contents(path);
 
     AddRecords("t", 2000, 100);  // more than one buffer's worth of lines
     for (int callsBefore : {0, 1, 2}) {
         platform::FailAfter(platform::FaultPoint::FileWrite, callsBefore);
-        EXPECT_EQ(RunBody(SeenSave, "t " + path), "-WRITE Couldn't write file.") << callsBefore;
+        EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-WRITE Couldn't write file.") << callsBefore;
         EXPECT_EQ(Contents(path), before);
         ExpectOnlyFile("t.seen");
     }
     platform::FailAfter(platform::FaultPoint::FileFlush, 0);
-    EXPECT_EQ(RunBody(SeenSave, "t " + path), "-WRITE Couldn't write file.");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-WRITE Couldn't write file.");
     EXPECT_EQ(Contents(path), before);
     ExpectOnlyFile("t.seen");
 
     platform::FailAfter(platform::FaultPoint::FileReplace, 0);
-    EXPECT_EQ(RunBody(SeenSave, "t " + path), "-OPEN Couldn't open file.");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-OPEN Couldn't open file.");
     EXPECT_EQ(Contents(path), before);
     ExpectOnlyFile("t.seen");
 
-    EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 2000");  // the first three were replaced
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "+OK 2000");  // the first three were replaced
     EXPECT_NE(Contents(path), before);
 }
 
 TEST_F(SaveLoad, FailedReadKeepsTheTableAsItWas) {
     const std::string path = PathOf("big.seen");
     AddRecords("t", 3000, 50);  // more than three reads' worth
-    ASSERT_EQ(RunBody(SeenSave, "t " + path), "+OK 3000");
+    ASSERT_EQ(RunExport(::SeenSave, "t " + path), "+OK 3000");
     AddRecords("u", 7, 5);
     for (int callsBefore : {0, 1, 2}) {
         platform::FailAfter(platform::FaultPoint::FileRead, callsBefore);
-        EXPECT_EQ(RunBody(SeenLoad, "u " + path), "-READ Couldn't read file.");
-        EXPECT_EQ(RunBody(seen::SeenCount, "u"), "+OK 7");
-        EXPECT_EQ(RunBody(seen::SeenGet, "u nick3"), "+OK nick3 a@b #c join 3 1 xxxxx");
+        EXPECT_EQ(RunExport(::SeenLoad, "u " + path), "-READ Couldn't read file.");
+        EXPECT_EQ(RunExport(::SeenCount, "u"), "+OK 7");
+        EXPECT_EQ(RunExport(::SeenGet, "u nick3"), "+OK nick3 a@b #c join 3 1 xxxxx");
     }
-    EXPECT_EQ(RunBody(SeenLoad, "u " + path), "+OK 3000");
-    EXPECT_EQ(RunBody(seen::SeenCount, "u"), "+OK 3000");
+    EXPECT_EQ(RunExport(::SeenLoad, "u " + path), "+OK 3000");
+    EXPECT_EQ(RunExport(::SeenCount, "u"), "+OK 3000");
 }
 
 TEST_F(SaveLoad, AFileAnotherProgramReadsIsReadButNotReplaced) {
     const std::string path = PathOf("held.seen");
     AddRecords("t", 3, 10);
-    ASSERT_EQ(RunBody(SeenSave, "t " + path), "+OK 3");
+    ASSERT_EQ(RunExport(::SeenSave, "t " + path), "+OK 3");
     const std::string before = Contents(path);
     AddRecords("t", 5, 10);
     platform::FileHandle holder = platform::OpenForReading(path.c_str());
     ASSERT_NE(holder, platform::kInvalidFile);
-    std::string saved = RunBody(SeenSave, "t " + path);
-    std::string loaded = RunBody(SeenLoad, "u " + path);
+    std::string saved = RunExport(::SeenSave, "t " + path);
+    std::string loaded = RunExport(::SeenLoad, "u " + path);
     platform::CloseFile(holder);
     if (platform::kOpenFilesCannotBeReplaced) {
         EXPECT_EQ(saved, "-OPEN Couldn't open file.");
@@ -123,13 +120,13 @@ TEST_F(SaveLoad, AFileAnotherProgramReadsIsReadButNotReplaced) {
 
 TEST_F(SaveLoad, RecordsWithLineBreaksAreLeftOutSoTheyCannotForgeLines) {
     const std::string path = PathOf("forge.seen");
-    ASSERT_EQ(RunBody(seen::SeenAdd, "t evil a@b #c join 1 1 hi\r\n! forged x y z 1 1 boo"), "+OK ");
-    ASSERT_EQ(RunBody(seen::SeenAdd, "t cr\rnick a@b #c join 1 1 text"), "+OK ");
-    ASSERT_EQ(RunBody(seen::SeenAdd, "t good a@b #c join 2 2 fine"), "+OK ");
-    EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 1");
+    ASSERT_EQ(RunExport(::SeenAdd, "t evil a@b #c join 1 1 hi\r\n! forged x y z 1 1 boo"), "+OK ");
+    ASSERT_EQ(RunExport(::SeenAdd, "t cr\rnick a@b #c join 1 1 text"), "+OK ");
+    ASSERT_EQ(RunExport(::SeenAdd, "t good a@b #c join 2 2 fine"), "+OK ");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "+OK 1");
     EXPECT_EQ(Contents(path), "#ombrick SeenTable 1 -  t\r\n! good a@b #c join 2 2 fine\r\n");
-    EXPECT_EQ(RunBody(SeenLoad, "u " + path), "+OK 1");
-    EXPECT_EQ(RunBody(seen::SeenGet, "u forged"), "-FOUND Nick not found");
+    EXPECT_EQ(RunExport(::SeenLoad, "u " + path), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenGet, "u forged"), "-FOUND Nick not found");
 }
 
 // Random tables round-trip field by field: texts with spaces, IRC case
@@ -147,8 +144,8 @@ TEST_F(SaveLoad, WhatIsSavedLoadsBackAsTheSameRecords) {
     const std::string textChars = "ab c  d\tEF!{}~\xFF";
     for (int round = 0; round < 5; ++round) {
         std::string table = "r" + std::to_string(round);
-        ASSERT_EQ(RunBody(seen::SeenTableAdd, table), "+OK ");
-        ASSERT_EQ(RunBody(seen::SeenTableAdd, table + "copy"), "+OK ");
+        ASSERT_EQ(RunExport(::SeenTableAdd, table), "+OK ");
+        ASSERT_EQ(RunExport(::SeenTableAdd, table + "copy"), "+OK ");
         for (int i = 0; i < 300; ++i) {
             std::size_t textLength = random() % 8 == 0 ? 700 + random() % 600 : random() % 40;
             std::string text = pick(textChars, textLength);
@@ -159,13 +156,13 @@ TEST_F(SaveLoad, WhatIsSavedLoadsBackAsTheSameRecords) {
                                pick(tokenChars, 1 + random() % 8) + " " +
                                std::to_string(static_cast<std::uint32_t>(random())) + " " +
                                std::to_string(static_cast<std::uint32_t>(random())) + " " + text;
-            ASSERT_EQ(RunBody(seen::SeenAdd, line), "+OK ");
+            ASSERT_EQ(RunExport(::SeenAdd, line), "+OK ");
         }
         const std::string path = PathOf("round.seen");
         seen::SeenIndex* original = seen::FindTable(table.c_str())->index;
-        std::string reply = RunBody(SeenSave, table + " " + path);
+        std::string reply = RunExport(::SeenSave, table + " " + path);
         ASSERT_EQ(reply, "+OK " + std::to_string(original->Count()));
-        ASSERT_EQ(RunBody(SeenLoad, table + "copy " + path), reply);
+        ASSERT_EQ(RunExport(::SeenLoad, table + "copy " + path), reply);
 
         seen::SeenIndex* copy = seen::FindTable((table + "copy").c_str())->index;
         ASSERT_EQ(copy->Count(), original->Count());
@@ -202,7 +199,7 @@ TEST_F(SaveLoad, LinesOutOfNickOrderOrRepeatingANickLoadAsSuccessiveAddsWould) {
     const char* const nicks[] = {"a", "B", "c[", "C{", "d", "e", "F", "g", "h|", "H\\", "zz"};
     for (int round = 0; round < 20; ++round) {
         std::string file = "#ombrick SeenTable 1 -  x\r\n";
-        ASSERT_EQ(RunBody(seen::SeenClear, "u"), "+OK ");
+        ASSERT_EQ(RunExport(::SeenClear, "u"), "+OK ");
         int lines = 1 + static_cast<int>(random() % 40);
         for (int i = 0; i < lines; ++i) {
             // Mostly ascending with jumps back and repeats, or (every third
@@ -214,7 +211,7 @@ TEST_F(SaveLoad, LinesOutOfNickOrderOrRepeatingANickLoadAsSuccessiveAddsWould) {
                                  std::to_string(random() % 50) + " " + std::to_string(i) + " text " +
                                  std::to_string(i);
             file += "! " + record + "\r\n";
-            ASSERT_EQ(RunBody(seen::SeenAdd, "u " + record), "+OK ");
+            ASSERT_EQ(RunExport(::SeenAdd, "u " + record), "+OK ");
         }
         const std::string path = PathOf("mixed.seen");
         {
@@ -223,7 +220,7 @@ TEST_F(SaveLoad, LinesOutOfNickOrderOrRepeatingANickLoadAsSuccessiveAddsWould) {
             std::fwrite(file.data(), 1, file.size(), out);
             std::fclose(out);
         }
-        ASSERT_EQ(RunBody(SeenLoad, "t " + path), "+OK " + std::to_string(lines));
+        ASSERT_EQ(RunExport(::SeenLoad, "t " + path), "+OK " + std::to_string(lines));
         std::string problem;
         seen::SeenIndex* loaded = seen::FindTable("t")->index;
         seen::SeenIndex* added = seen::FindTable("u")->index;

@@ -10,9 +10,6 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "seen/record_commands.h"
-#include "seen/table_commands.h"
-#include "store/store_commands.h"
 #include "support/run_command.h"
 #include "support/scratch_directory.h"
 
@@ -20,15 +17,15 @@ namespace lastspot::store {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RunBody;
+using testing::RunExport;
 
 constexpr char kSaved[] = "#ombrick SeenTable 1 -  t\r\n! Bob a@b #c join 1 2 hello\r\n";
 
 class WindowsFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(RunBody(seen::SeenTableAdd, "t"), "+OK ");
-        ASSERT_EQ(RunBody(seen::SeenAdd, "t Bob a@b #c join 1 2 hello"), "+OK ");
+        ASSERT_EQ(RunExport(::SeenTableAdd, "t"), "+OK ");
+        ASSERT_EQ(RunExport(::SeenAdd, "t Bob a@b #c join 1 2 hello"), "+OK ");
     }
     std::string PathOf(const std::string& name) const { return scratch_.PathOf(name); }
     static void Write(const std::string& path, const std::string& text) {
@@ -121,7 +118,7 @@ TEST_F(WindowsFiles, ALinkKeepsPointingAtTheSavedFile) {
     if (!MakeLink(scratch_.path().string(), "link.seen", "real.seen")) {
         GTEST_SKIP() << "no symbolic link can be made here (developer mode is off)";
     }
-    EXPECT_EQ(RunBody(SeenSave, "t " + link), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + link), "+OK 1");
     // Had the link been replaced by a file, the file it pointed to would
     // still hold "old".
     EXPECT_EQ(testing::FileContents(real), kSaved);
@@ -138,14 +135,14 @@ TEST_F(WindowsFiles, ASavedFileKeepsItsAttributes) {
     // What this file system keeps of them (Wine keeps "hidden" only).
     const DWORD marks = GetFileAttributesA(path.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     ASSERT_NE(marks, 0u);
-    EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "+OK 1");
     EXPECT_EQ(testing::FileContents(path), kSaved);
     DWORD attributes = GetFileAttributesA(path.c_str());
     EXPECT_EQ(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), marks);
     EXPECT_EQ(attributes & FILE_ATTRIBUTE_TEMPORARY, 0u);
     // A new file is an ordinary, visible one.
     const std::string fresh = PathOf("fresh.seen");
-    EXPECT_EQ(RunBody(SeenSave, "t " + fresh), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + fresh), "+OK 1");
     EXPECT_EQ(GetFileAttributesA(fresh.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY), 0u);
 }
 
@@ -158,9 +155,9 @@ TEST_F(WindowsFiles, ATargetThatFitsThePathLimitSaves) {
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     const std::string path = folder + "\\saved.table";
     ASSERT_EQ(path.size(), 259u);
-    EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 1");  // new
-    EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 1");  // replaced
-    EXPECT_EQ(RunBody(SeenLoad, "t " + path), "+OK 1");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "+OK 1");  // new
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "+OK 1");  // replaced
+    EXPECT_EQ(RunExport(::SeenLoad, "t " + path), "+OK 1");
     std::size_t files = 0;
     for (const auto& entry : fs::directory_iterator(folder)) files += entry.is_regular_file();
     EXPECT_EQ(files, 1u);
@@ -172,13 +169,13 @@ TEST_F(WindowsFiles, AProgramThatHoldsTheFileBrieflyIsWaitedFor) {
     {
         Holder holder(path);
         holder.LetGoAfterMilliseconds(60);
-        EXPECT_EQ(RunBody(SeenSave, "t " + path), "+OK 1");
+        EXPECT_EQ(RunExport(::SeenSave, "t " + path), "+OK 1");
     }
     EXPECT_EQ(testing::FileContents(path), kSaved);
     {
         Holder holder(path);
         holder.LetGoAfterMilliseconds(60);
-        EXPECT_EQ(RunBody(SeenLoad, "t " + path), "+OK 1");
+        EXPECT_EQ(RunExport(::SeenLoad, "t " + path), "+OK 1");
     }
     EXPECT_EQ(Listing(), "held.seen ");
 }
@@ -194,9 +191,9 @@ TEST_F(WindowsFiles, DeviceNamesAreRefusedByTheirNameAlone) {
                              "C:\\con\\table.seen", "my con", "prn1", "x.con", "\\\\server\\share\\x"}) {
         EXPECT_FALSE(platform::IsDeviceName(name)) << name;
     }
-    EXPECT_EQ(RunBody(SeenSave, "t COM1"), "-OPEN Couldn't open file.");
-    EXPECT_EQ(RunBody(SeenSave, "t " + PathOf("lpt1.seen")), "-OPEN Couldn't open file.");
-    EXPECT_EQ(RunBody(SeenLoad, "t nul"), "-OPEN Couldn't open file.");
+    EXPECT_EQ(RunExport(::SeenSave, "t COM1"), "-OPEN Couldn't open file.");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + PathOf("lpt1.seen")), "-OPEN Couldn't open file.");
+    EXPECT_EQ(RunExport(::SeenLoad, "t nul"), "-OPEN Couldn't open file.");
     EXPECT_EQ(Listing(), "");
 }
 

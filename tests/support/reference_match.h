@@ -1,5 +1,5 @@
-// A slow, obviously correct wildcard matcher for patterns without "%", the
-// reference the matcher is tested and fuzzed against.
+// A slow, plain wildcard matcher, the reference the library's matcher is
+// tested and fuzzed against, and the one the seen-table model matches with.
 #pragma once
 
 #include <string>
@@ -7,12 +7,18 @@
 
 namespace lastspot::testing {
 
-// A slow, obviously correct matcher for patterns without "%": the pattern
-// becomes a list of elements, and a table says which prefix of the pattern
-// matches which prefix of the text.
-inline bool ReferenceMatch(const std::string& pattern, const std::string& text) {
+// Replays the steps that define the matcher, on the pattern first cut into
+// elements (so escapes and runs of wildcards are settled before the loop):
+// a run of "*" and "%" holding a "*" is one Star, a run of "%" one Percent,
+// "\" and the next character one Literal, a "\" that ends the pattern one
+// Nothing. Only the latest Star and the latest Percent that set a point can
+// take more text; a Percent that sets its point replaces the earlier one,
+// a Star clears it, and a Percent never takes a space. A pattern used up
+// while text remains goes straight to the backtrack, as the library's does.
+inline bool ReferenceMatch(const std::string& pattern, const std::string& text,
+                           bool exact = false) {
     if (pattern.empty() || text.empty()) return false;
-    enum Kind { Star, Any, Literal, Nothing };
+    enum Kind { Star, Percent, Any, Literal, Nothing };
     struct Element {
         Kind kind;
         char c;
@@ -20,32 +26,65 @@ inline bool ReferenceMatch(const std::string& pattern, const std::string& text) 
     std::vector<Element> elements;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         char c = pattern[i];
-        if (c == '*') elements.push_back({Star, 0});
-        else if (c == '?') elements.push_back({Any, 0});
-        else if (c != '\\') elements.push_back({Literal, c});
-        else if (i + 1 < pattern.size()) elements.push_back({Literal, pattern[++i]});
-        else elements.push_back({Nothing, 0});
-    }
-    auto fold = [](char c) {
-        auto u = static_cast<unsigned char>(c);
-        return u >= 'a' && u <= '~' ? u - 32 : u;
-    };
-    std::size_t n = elements.size(), m = text.size();
-    // reach[i][j]: the first i elements match the first j characters.
-    std::vector<std::vector<bool>> reach(n + 1, std::vector<bool>(m + 1, false));
-    reach[0][0] = true;
-    for (std::size_t i = 1; i <= n; ++i) {
-        const Element& e = elements[i - 1];
-        for (std::size_t j = 0; j <= m; ++j) {
-            if (e.kind == Star) {
-                reach[i][j] = reach[i - 1][j] || (j > 0 && reach[i][j - 1]);
-            } else if (j > 0) {
-                bool one = e.kind == Any || (e.kind == Literal && fold(e.c) == fold(text[j - 1]));
-                reach[i][j] = one && reach[i - 1][j - 1];
+        if (c == '*' || c == '%') {
+            bool star = false;
+            for (; i < pattern.size() && (pattern[i] == '*' || pattern[i] == '%'); ++i) {
+                star = star || pattern[i] == '*';
             }
+            --i;
+            elements.push_back({star ? Star : Percent, 0});
+        } else if (c == '?') {
+            elements.push_back({Any, 0});
+        } else if (c != '\\') {
+            elements.push_back({Literal, c});
+        } else if (i + 1 < pattern.size()) {
+            elements.push_back({Literal, pattern[++i]});
+        } else {
+            elements.push_back({Nothing, 0});
         }
     }
-    return reach[n][m];
+    auto fold = [exact](char c) {
+        auto u = static_cast<unsigned char>(c);
+        return !exact && u >= 'a' && u <= '~' ? u - 32 : u;
+    };
+    struct Point {
+        bool set = false;
+        std::size_t element = 0, at = 0;
+    };
+    Point star, percent;
+    std::size_t e = 0, t = 0;  // the element to match next, the text position
+    for (;;) {
+        if (t == text.size()) {  // only wildcards may remain, with no way back
+            while (e < elements.size() && (elements[e].kind == Star || elements[e].kind == Percent)) ++e;
+            return e == elements.size();
+        }
+        if (e < elements.size()) {
+            const Element& element = elements[e];
+            if (element.kind == Percent) {  // takes nothing for now; at a space never more
+                if (text[t] != ' ') percent = {true, e + 1, t};
+                ++e;
+                continue;
+            }
+            if (element.kind == Star) {
+                star = {true, e + 1, t};
+                percent = {};
+                ++e;
+                continue;
+            }
+            if (element.kind == Any || (element.kind == Literal && fold(element.c) == fold(text[t]))) {
+                ++e;
+                ++t;
+                continue;
+            }
+        }
+        // Mismatch: the latest Percent takes one more character, else the
+        // latest Star does, else there is no match.
+        Point& back = percent.set ? percent : star;
+        if (!back.set) return false;
+        e = back.element;
+        t = ++back.at;
+        if (&back == &percent && (t == text.size() || text[t] == ' ')) percent = {};
+    }
 }
 
 }  // namespace lastspot::testing

@@ -1,26 +1,27 @@
 #include "support/run_command.h"
 
-#include <algorithm>
-#include <cstring>
-#include <vector>
-
-#include "host/lifecycle.h"
-
 namespace lastspot::testing {
 
-std::string RunBody(protocol::CommandBody body, const std::string& arguments) {
-    std::vector<char> buffer(4096, '\0');
-    std::memcpy(buffer.data(), arguments.c_str(), std::min(arguments.size() + 1, buffer.size()));
-    buffer.back() = '\0';
-    protocol::RunCommand(buffer.data(), body);
-    return buffer.data();
+host::CommandExport CommandNamed(const std::string& name) {
+    for (const auto& entry : host::kCommandExports) {
+        if (name == entry.name) return entry.command;
+    }
+    return nullptr;
+}
+
+std::string RunExport(host::CommandExport command, const std::string& arguments, int* result) {
+    char buffer[4096] = {};
+    arguments.copy(buffer, sizeof buffer - 1);
+    int returned = command(nullptr, nullptr, buffer, nullptr, 0, 0);
+    if (result != nullptr) *result = returned;
+    return buffer;
 }
 
 FreshLibrary::FreshLibrary() {
     host::LoadInfo info{};
-    host::Load(&info);
+    LoadDll(&info);
 }
 
-FreshLibrary::~FreshLibrary() { host::Unload(0); }
+FreshLibrary::~FreshLibrary() { UnloadDll(0); }
 
 }  // namespace lastspot::testing

@@ -1,31 +1,13 @@
 #include "support/state_checks.h"
 
 #include <cstring>
+#include <map>
 
 #include "platform/platform.h"
 #include "seen/table_registry.h"
+#include "text/case_map.h"
 
 namespace lastspot::testing {
-
-bool CheckLibraryState(std::string* problem) {
-    for (seen::TableEntry* table = seen::tableRegistry.head; table != nullptr; table = table->next) {
-        if (!table->index->Verify(problem)) {
-            *problem = std::string("table ") + table->name + ": " + *problem;
-            return false;
-        }
-        // Verify checks the order in force; a table must be in nick order.
-        const seen::SeenRecord* previous = nullptr;
-        table->index->ResetCursor();
-        while (const seen::SeenRecord* record = table->index->NextItem()) {
-            if (previous != nullptr && seen::CompareByNick(previous, record) >= 0) {
-                *problem = std::string("table ") + table->name + " is not in nick order";
-                return false;
-            }
-            previous = record;
-        }
-    }
-    return true;
-}
 
 bool IsWellFormedReply(const char* reply) {
     std::size_t length = std::strlen(reply);
@@ -38,9 +20,12 @@ bool IsWellFormedReply(const char* reply) {
 }
 
 std::string DumpTables() {
-    std::string dump;
+    std::map<std::string, std::string> byName;  // folded name: the table's dump
     for (seen::TableEntry* table = seen::tableRegistry.head; table != nullptr; table = table->next) {
-        dump += std::string("[") + table->name + "]\n";
+        std::string folded = table->name;
+        for (char& c : folded) c = static_cast<char>(text::IrcToUpper(c));
+        std::string& dump = byName[folded];
+        dump = std::string("[") + table->name + "]\n";
         table->index->ResetCursor();
         while (const seen::SeenRecord* r = table->index->NextItem()) {
             seen::RecordTexts t = seen::TextsOf(*r);
@@ -49,6 +34,8 @@ std::string DumpTables() {
                     t.text + "\n";
         }
     }
+    std::string dump;
+    for (const auto& [folded, table] : byName) dump += table;
     return dump;
 }
 

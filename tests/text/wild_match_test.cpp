@@ -19,7 +19,7 @@ struct MatchCase {
 
 void ExpectCases(const std::vector<MatchCase>& cases, bool exact) {
     for (const MatchCase& c : cases) {
-        EXPECT_EQ(WildMatch(c.pattern, c.text, exact) != 0, c.matches)
+        EXPECT_EQ(WildMatch(c.pattern, c.text, exact), c.matches)
             << "pattern '" << c.pattern << "' text '" << c.text << "'" << (exact ? " (exact)" : "");
     }
 }
@@ -32,11 +32,11 @@ TEST(WildMatch, StarQuestionMarkAndCaseRules) {
                  {"a*b", "axbyc", false},  {"*b", "abc", false},     {"a?*", "ab", true},
                  {"a*?", "ab", true},      {"a?*", "a", false},      {"a*?", "a", false},
                  {"a*??", "abcdef", true}, {"a*??", "ab", false},    {"", "a", false},
-                 {"a", "", false}},
+                 {"a", "", false},         {"A{B*", "a[bc", true},   {"A{B*", "a[", false}},
                 false);
     ExpectCases({{"ABC", "abc", false}, {"|", "\\", false}, {"|", "|", true}}, true);
-    EXPECT_EQ(WildMatch(nullptr, "a", false), 0);
-    EXPECT_EQ(WildMatch("a", nullptr, false), 0);
+    EXPECT_FALSE(WildMatch(nullptr, "a", false));
+    EXPECT_FALSE(WildMatch("a", nullptr, false));
 }
 
 TEST(WildMatch, PercentTakesNoSpaces) {
@@ -67,19 +67,10 @@ TEST(WildMatch, UsedUpPatternGetsNoSecondLookAtItsLastCharacter) {
                 false);
 }
 
-TEST(WildMatch, TallyCountsEqualComparisonsOfTheSucceedingPath) {
-    EXPECT_EQ(WildMatch("*", "abc", false), 1);
-    EXPECT_EQ(WildMatch("a*c", "abc", false), 3);
-    EXPECT_EQ(WildMatch("a?c", "abc", false), 3);
-    EXPECT_EQ(WildMatch("abc", "abc", false), 4);
-    EXPECT_EQ(IsWildMatch("A{B*", "a[bc"), 1);
-    EXPECT_EQ(IsWildMatch("A{B*", "a["), 0);
-}
-
-TEST(WildMatch, AgreesWithAReferenceMatcherOnRandomPatternsWithoutPercent) {
+TEST(WildMatch, AgreesWithTheReferenceMatcherOnRandomPatterns) {
     std::mt19937 random(20261208);
-    const std::string patternAlphabet = "abAB*?\\ [{";
-    const std::string textAlphabet = "abAB ?*\\[{|";
+    const std::string patternAlphabet = "abAB*?%\\ [{";
+    const std::string textAlphabet = "abAB ?*%\\[{|";
     auto pick = [&](const std::string& alphabet, int maxLength) {
         std::string s(random() % (maxLength + 1), ' ');
         for (char& c : s) c = alphabet[random() % alphabet.size()];
@@ -88,8 +79,9 @@ TEST(WildMatch, AgreesWithAReferenceMatcherOnRandomPatternsWithoutPercent) {
     for (int i = 0; i < 200000; ++i) {
         std::string pattern = pick(patternAlphabet, 7);
         std::string text = pick(textAlphabet, 9);
-        ASSERT_EQ(WildMatch(pattern.c_str(), text.c_str(), false) != 0, testing::ReferenceMatch(pattern, text))
-            << "pattern '" << pattern << "' text '" << text << "'";
+        bool exact = i % 8 == 0;
+        ASSERT_EQ(WildMatch(pattern.c_str(), text.c_str(), exact), testing::ReferenceMatch(pattern, text, exact))
+            << "pattern '" << pattern << "' text '" << text << "'" << (exact ? " (exact)" : "");
     }
 }
 

@@ -3,11 +3,15 @@
 #include <cstring>
 #include <vector>
 
-#include "export_names.h"
-
 namespace lastspot::tool {
 
 namespace {
+
+// The library's command exports, from its command table.
+constexpr const char* kCommandNames[] = {
+#define LASTSPOT_COMMAND(name, body, effect) #name,
+#include "host/commands.def"
+};
 
 template <typename Function>
 Function ExportAs(platform::LibraryHandle handle, const char* name) {
@@ -42,8 +46,7 @@ std::string DefaultLibraryPath() {
 CommandExport FindCommand(const HostLibrary& library, const std::string& name) {
     // Only the library's own command exports: the symbol search would also
     // find functions of the libraries it uses (exit, puts, ...).
-    if (name == "LoadDll" || name == "UnloadDll") return nullptr;
-    for (const char* exported : kExportNames) {
+    for (const char* exported : kCommandNames) {
         if (name == exported) return ExportAs<CommandExport>(library.handle, name.c_str());
     }
     return nullptr;
