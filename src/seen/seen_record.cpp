@@ -232,6 +232,17 @@ void SeenIndex::Clear() {
     heap_.ReleaseAll();
 }
 
+std::int32_t SeenIndex::RemoveWhere(bool (*doomed)(const SeenRecord* record, const void* context),
+                                    const void* context) {
+    std::int32_t removed = order_.RemoveWhere([doomed, context](const SeenRecord* record) { return doomed(record, context); },
+                                              [this](SeenRecord* record) {
+                                                  hash_.Erase(record, Hasher()(record));
+                                                  ReleaseRecord(&heap_, record);
+                                              });
+    if (removed != 0) Tidy();
+    return removed;
+}
+
 void SeenIndex::Tidy() {
     // The hash table first: a smaller one frees the larger before the
     // packing below asks for blocks, so the two never stand together.
@@ -262,29 +273,6 @@ void SeenIndex::Tidy() {
     hash_.Refill([this]() { return order_.NextItem(); });
 }
 
-bool SeenIndex::Verify(std::string* problem) const {
-    if (!order_.Verify(problem)) {
-        *problem = "nick order: " + *problem;
-        return false;
-    }
-    auto everyRecord = [this](auto visit) {
-        order_.ForEach([&](const SeenRecord* record) {
-            visit(record);
-            return true;
-        });
-    };
-    if (!hash_.Verify(everyRecord, problem)) {
-        *problem = "nick hash: " + *problem;
-        return false;
-    }
-    std::size_t live = 0;
-    everyRecord([&live](const SeenRecord* record) { live += RecordHeap::Rounded(RecordBytes(*record)); });
-    if (!heap_.Verify(live, problem)) {
-        *problem = "record heap: " + *problem;
-        return false;
-    }
-    return true;
-}
 
 template <typename Value>
 struct SeenIndex::Loader::BlockList<Value>::Block {

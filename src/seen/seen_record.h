@@ -151,7 +151,14 @@ public:
     // does beyond that for memory's sake (packing the survivors, a smaller
     // hash table) it leaves when the memory for it cannot be had.
     template <typename Doomed>
-    std::int32_t RemoveWhere(Doomed doomed);
+    std::int32_t RemoveWhere(Doomed doomed) {
+        return RemoveWhere(
+            [](const SeenRecord* record, const void* context) { return (*static_cast<const Doomed*>(context))(record); },
+            &doomed);
+    }
+    // The same with the question as a plain function and its context: one
+    // copy of the removal's code, whoever asks.
+    std::int32_t RemoveWhere(bool (*doomed)(const SeenRecord* record, const void* context), const void* context);
 
     void ResetCursor() { order_.ResetCursor(); }
     SeenRecord* NextItem() { return order_.NextItem(); }
@@ -245,15 +252,6 @@ private:
     RecordHeap heap_;
 };
 
-template <typename Doomed>
-std::int32_t SeenIndex::RemoveWhere(Doomed doomed) {
-    std::int32_t removed = order_.RemoveWhere(doomed, [this](SeenRecord* record) {
-        hash_.Erase(record, Hasher()(record));
-        ReleaseRecord(&heap_, record);
-    });
-    if (removed != 0) Tidy();
-    return removed;
-}
 
 // Stores a record of these values in `index`, replacing every value of a
 // record of that nick (its letter case included). Throws std::bad_alloc,

@@ -1,0 +1,85 @@
+// The invariant checks of a table's store: its two indexes, that they hold
+// the same records, and its heap's books. For tests and the verify build;
+// in a file of their own, so that a library that never calls them (the
+// shipped one) does not carry them, nor what they use of the standard
+// library.
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "index/check_text.h"
+#include "seen/record_heap.h"
+#include "seen/seen_record.h"
+
+namespace lastspot::seen {
+
+bool SeenIndex::Verify(std::string* problem) const {
+    if (!order_.Verify(problem)) {
+        *problem = "nick order: " + *problem;
+        return false;
+    }
+    auto everyRecord = [this](auto visit) {
+        order_.ForEach([&](const SeenRecord* record) {
+            visit(record);
+            return true;
+        });
+    };
+    if (!hash_.Verify(everyRecord, problem)) {
+        *problem = "nick hash: " + *problem;
+        return false;
+    }
+    std::size_t live = 0;
+    everyRecord([&live](const SeenRecord* record) { live += RecordHeap::Rounded(RecordBytes(*record)); });
+    if (!heap_.Verify(live, problem)) {
+        *problem = "record heap: " + *problem;
+        return false;
+    }
+    return true;
+}
+
+bool RecordHeap::Verify(std::size_t live, std::string* problem) const {
+    if (live != live_) {
+        *problem = "the records take " + index::Decimal(static_cast<std::int64_t>(live)) +
+                   " bytes, the heap counts " + index::Decimal(static_cast<std::int64_t>(live_));
+        return false;
+    }
+    // The blocks by address, to place each hole in one.
+    std::vector<std::pair<const char*, const char*>> ranges;
+    for (const Block* block = blocks_; block != nullptr; block = block->next) {
+        const char* start = reinterpret_cast<const char*>(block);
+        ranges.emplace_back(start + kHeader, start + block->bytes);
+    }
+    std::sort(ranges.begin(), ranges.end());
+    auto inside = [&ranges](const char* at, std::size_t bytes) {
+        auto after = std::upper_bound(ranges.begin(), ranges.end(), at,
+                                      [](const char* a, const auto& range) { return a < range.first; });
+        return after != ranges.begin() && at >= std::prev(after)->first && at + bytes <= std::prev(after)->second;
+    };
+    std::size_t held = 0, unusable = 0;
+    for (const Block* block = blocks_; block != nullptr; block = block->next) {
+        held += block->bytes;
+        if (block->bytes < 2 * kGranule + kHeader) return (*problem = "a block too small", false);
+        unusable += kHeader;
+    }
+    if (held != held_) return (*problem = "the blocks' sizes do not add up", false);
+    std::size_t holes = 0;
+    for (std::size_t size = 0; size < kClasses; ++size) {
+        for (const Hole* hole = holes_[size]; hole != nullptr; hole = hole->next) {
+            if (!inside(reinterpret_cast<const char*>(hole), size * kGranule)) {
+                return (*problem = "a hole outside every block", false);
+            }
+            holes += size * kGranule;
+        }
+    }
+    // Every byte is a header, live, a hole, the unused end, or a rest too
+    // small to be a hole.
+    if (unusable + live_ + holes + static_cast<std::size_t>(end_ - free_) + lost_ != held) {
+        *problem = "the heap's bytes do not add up";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace lastspot::seen
