@@ -7,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 
 .PHONY: all build demo test windows test-windows dist test-dist test-sanitize test-valgrind \
-        test-scale bench bench-compare bench-compare-windows bench-memory-win32 bench-chart compare-bench-build fuzz fuzz-smoke clean
+        test-scale bench bench-compare bench-compare-windows bench-memory-win32 bench-chart compare-bench-build differential fuzz fuzz-smoke clean
 
 all: build
 
@@ -75,6 +75,13 @@ fuzz:
 
 fuzz-smoke: fuzz
 	scripts/fuzz-smoke.sh build-fuzz $(FUZZ_SECONDS)
+
+# The built library against another build of it (OLD_LIB, such as the last
+# release's liblastspot.so) over random command streams and seen files:
+# every reply and saved byte must be the same.
+DIFF_STREAMS ?= 200
+differential: build
+	build/bin/compare_libraries $(OLD_LIB) build/bin/liblastspot.so $(DIFF_STREAMS)
 
 # Ten million records: beyond what 32-entry stacks could hold.
 test-scale: build

@@ -55,8 +55,10 @@ void* RecordHeap::Allocate(std::size_t bytes) {
         if (block != nullptr) {
             spare_ = block->next;
         } else {
-            block = static_cast<Block*>(::operator new(nextBlock_));
-            block->bytes = nextBlock_;
+            // Never smaller than the largest record it may be asked for.
+            std::size_t size = nextBlock_ < kHeader + kLargest ? kHeader + kLargest : nextBlock_;
+            block = static_cast<Block*>(::operator new(size));
+            block->bytes = size;
         }
         std::size_t size = block->bytes;
         Link(block);

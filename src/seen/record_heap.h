@@ -56,11 +56,13 @@ public:
     // Takes over everything `other` holds (which is left empty).
     void Swap(RecordHeap* other);
 
-    // Checks the books: the holes and the live bytes add up to what the
-    // blocks hold, every hole is inside a block and of its list's size.
-    // `live` is the sum of the rounded sizes of the records the table
-    // holds. On failure `*problem` says what is wrong.
-    bool Verify(std::size_t live, std::string* problem) const;
+    // Checks the books: every record inside a block, every hole inside a
+    // block and of its list's size, and the records, holes and the rest
+    // adding up to what the blocks hold. `forEachRecord(visit)` calls
+    // visit(start, bytes) for each record the table holds. On failure
+    // `*problem` says what is wrong.
+    template <typename ForEachRecord>
+    bool Verify(ForEachRecord forEachRecord, std::string* problem) const;
 
     static std::size_t Rounded(std::size_t bytes) { return (bytes + kGranule - 1) & ~(kGranule - 1); }
 

@@ -15,36 +15,8 @@
 
 namespace lastspot::seen {
 
-bool SeenIndex::Verify(std::string* problem) const {
-    if (!order_.Verify(problem)) {
-        *problem = "nick order: " + *problem;
-        return false;
-    }
-    auto everyRecord = [this](auto visit) {
-        order_.ForEach([&](const SeenRecord* record) {
-            visit(record);
-            return true;
-        });
-    };
-    if (!hash_.Verify(everyRecord, problem)) {
-        *problem = "nick hash: " + *problem;
-        return false;
-    }
-    std::size_t live = 0;
-    everyRecord([&live](const SeenRecord* record) { live += RecordHeap::Rounded(RecordBytes(*record)); });
-    if (!heap_.Verify(live, problem)) {
-        *problem = "record heap: " + *problem;
-        return false;
-    }
-    return true;
-}
-
-bool RecordHeap::Verify(std::size_t live, std::string* problem) const {
-    if (live != live_) {
-        *problem = "the records take " + index::Decimal(static_cast<std::int64_t>(live)) +
-                   " bytes, the heap counts " + index::Decimal(static_cast<std::int64_t>(live_));
-        return false;
-    }
+template <typename ForEachRecord>
+bool RecordHeap::Verify(ForEachRecord forEachRecord, std::string* problem) const {
     // The blocks by address, to place each hole in one.
     std::vector<std::pair<const char*, const char*>> ranges;
     for (const Block* block = blocks_; block != nullptr; block = block->next) {
@@ -64,6 +36,18 @@ bool RecordHeap::Verify(std::size_t live, std::string* problem) const {
         unusable += kHeader;
     }
     if (held != held_) return (*problem = "the blocks' sizes do not add up", false);
+    std::size_t live = 0;
+    bool outside = false;
+    forEachRecord([&](const void* record, std::size_t bytes) {
+        live += Rounded(bytes);
+        if (!inside(static_cast<const char*>(record), Rounded(bytes))) outside = true;
+    });
+    if (outside) return (*problem = "a record outside every block", false);
+    if (live != live_) {
+        *problem = "the records take " + index::Decimal(static_cast<std::int64_t>(live)) +
+                   " bytes, the heap counts " + index::Decimal(static_cast<std::int64_t>(live_));
+        return false;
+    }
     std::size_t holes = 0;
     for (std::size_t size = 0; size < kClasses; ++size) {
         for (const Hole* hole = holes_[size]; hole != nullptr; hole = hole->next) {
@@ -81,5 +65,31 @@ bool RecordHeap::Verify(std::size_t live, std::string* problem) const {
     }
     return true;
 }
+
+bool SeenIndex::Verify(std::string* problem) const {
+    if (!order_.Verify(problem)) {
+        *problem = "nick order: " + *problem;
+        return false;
+    }
+    auto everyRecord = [this](auto visit) {
+        order_.ForEach([&](const SeenRecord* record) {
+            visit(record);
+            return true;
+        });
+    };
+    if (!hash_.Verify(everyRecord, problem)) {
+        *problem = "nick hash: " + *problem;
+        return false;
+    }
+    auto recordRooms = [&everyRecord](auto visit) {
+        everyRecord([&visit](const SeenRecord* record) { visit(record, RecordBytes(*record)); });
+    };
+    if (!heap_.Verify(recordRooms, problem)) {
+        *problem = "record heap: " + *problem;
+        return false;
+    }
+    return true;
+}
+
 
 }  // namespace lastspot::seen

@@ -367,6 +367,23 @@ TEST(SeenRecordStorage, HolesOfRemovalsAndReplacesAreTakenAgain) {
     }
 }
 
+// Records of every size up to past the largest that shares blocks, each
+// the first of a new store and then among others: each fits inside its
+// heap's blocks and reads back whole.
+TEST(SeenRecordStorage, RecordsOfEverySizeFitTheirBlocks) {
+    for (std::size_t size = 0; size <= RecordHeap::kLargest + 40; size += 3) {
+        SeenIndex index;
+        std::string text(size, 'x');
+        AddOrReplace(&index, "first", "a@h", "#c", "join", 0, text.c_str(), 1);
+        for (int i = 0; i < 3; ++i) {
+            std::string more(size / (i + 1), 'y');
+            AddOrReplace(&index, ("n" + std::to_string(i)).c_str(), "a@h", "#c", "join", 0, more.c_str(), 1);
+        }
+        ExpectValid(index);
+        ASSERT_EQ(TextsOf(*FindByNick(&index, "first")).text, text) << size;
+    }
+}
+
 // Removing most of a table packs the rest into new blocks, in nick order,
 // and fits the hash table to them: every survivor keeps its values, and the
 // store holds little more than they need.
