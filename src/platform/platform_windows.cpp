@@ -285,21 +285,6 @@ FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
     return kInvalidFile;
 }
 
-bool KeepWhenClosed(FileHandle file) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = FALSE;
-    if (SetFileInformationByHandle(ToHandle(file), FileDispositionInfo, &disposition,
-                                   sizeof disposition)) {
-        return true;
-    }
-    // Where the file could not be marked in the first place, there is no
-    // mark to take back.
-    FILE_STANDARD_INFO standard;
-    return GetFileInformationByHandleEx(ToHandle(file), FileStandardInfo, &standard,
-                                        sizeof standard) &&
-           !standard.DeletePending;
-}
-
 bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
                   std::uint32_t* bytesRead) {
     *bytesRead = 0;
@@ -330,15 +315,35 @@ bool WriteToFile(FileHandle file, const void* data, std::uint32_t size) {
 
 bool FlushToDisk(FileHandle file) {
     if (ShouldFail(FaultPoint::FileFlush)) return false;
-    return FlushFileBuffers(ToHandle(file)) != 0;
+    return !kFlushesToDisk || FlushFileBuffers(ToHandle(file)) != 0;
 }
 
 void CloseFile(FileHandle file) {
     if (file != kInvalidFile) CloseHandle(ToHandle(file));
 }
 
+namespace {
+
+// Makes a temporary file outlive its handle; false when that fails (the
+// file then still goes away when closed).
+bool KeepWhenClosed(FileHandle file) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = FALSE;
+    if (SetFileInformationByHandle(ToHandle(file), FileDispositionInfo, &disposition,
+                                   sizeof disposition)) {
+        return true;
+    }
+    // Where the file could not be marked in the first place, there is no
+    // mark to take back.
+    FILE_STANDARD_INFO standard;
+    return GetFileInformationByHandleEx(ToHandle(file), FileStandardInfo, &standard,
+                                        sizeof standard) &&
+           !standard.DeletePending;
+}
+
+// Puts the closed temporary file `source` in the place of `target`; false
+// when the target cannot be replaced, and then both keep their names.
 bool ReplaceFileAtomically(const char* source, const char* target) {
-    if (ShouldFail(FaultPoint::FileReplace)) return false;
     char resolved[kMaxPath];
     const char* final = FinalTarget(target, resolved);
     if (final == nullptr) return false;
@@ -370,9 +375,26 @@ bool ReplaceFileAtomically(const char* source, const char* target) {
         if (error == ERROR_UNABLE_TO_REMOVE_REPLACED) SetLastError(ERROR_SHARING_VIOLATION);
         if (!WaitToRetry(&budget)) break;
     }
-    // Both files keep their names; the new one is removed by the caller.
-    SetFileAttributesA(source, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
     return false;
+}
+
+}  // namespace
+
+bool ReplaceWithTemporary(FileHandle file, const char* temporaryPath, const char* target) {
+    // Kept only from here on: until now, closing the file (or the process
+    // ending) removed it.
+    bool kept = !ShouldFail(FaultPoint::FileReplace) && KeepWhenClosed(file);
+    CloseHandle(ToHandle(file));
+    if (!kept) return false;
+    if (ReplaceFileAtomically(temporaryPath, target)) return true;
+    DeleteFileA(temporaryPath);
+    return false;
+}
+
+void DiscardTemporary(FileHandle file, const char* temporaryPath) {
+    CloseFile(file);
+    // Gone with its handle, unless something kept it.
+    DeleteFileA(temporaryPath);
 }
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }

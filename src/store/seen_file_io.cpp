@@ -11,8 +11,11 @@ using protocol::ErrorCode;
 using protocol::FailWith;
 
 SeenFile::~SeenFile() {
-    platform::CloseFile(handle);
-    if (temporaryPath != nullptr) platform::RemoveFile(temporaryPath.get());
+    if (temporaryPath != nullptr) {
+        platform::DiscardTemporary(handle, temporaryPath.get());
+    } else {
+        platform::CloseFile(handle);
+    }
 }
 
 char* LocateFile(const char* name) {
@@ -76,17 +79,13 @@ void LineWriter::EndLine(std::size_t length) {
 bool LineWriter::Finish() { return Flush(); }
 
 bool CommitSeenFile(SeenFile* file, const char* target, char* buffer) {
-    // Kept only once every byte is on the disk: until then, closing the
-    // file (or the process ending) removes it.
-    bool flushed = platform::FlushToDisk(file->handle) && platform::KeepWhenClosed(file->handle);
-    platform::CloseFile(file->handle);
+    // Put in the target's place only once every byte is on the disk: until
+    // then the destructor removes it.
+    if (!platform::FlushToDisk(file->handle)) return FailWith(buffer, ErrorCode::Write);
+    bool replaced = platform::ReplaceWithTemporary(file->handle, file->temporaryPath.get(), target);
     file->handle = platform::kInvalidFile;
-    if (!flushed) return FailWith(buffer, ErrorCode::Write);  // the destructor removes the file
-    if (!platform::ReplaceFileAtomically(file->temporaryPath.get(), target)) {
-        return FailWith(buffer, ErrorCode::Open);
-    }
-    file->temporaryPath.reset();  // it is the target now
-    return true;
+    file->temporaryPath.reset();  // the target now, or gone
+    return replaced || FailWith(buffer, ErrorCode::Open);
 }
 
 }  // namespace lastspot::store
