@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/platform.h"
 
@@ -186,12 +187,16 @@ void FlushFolder(const char* folder, std::size_t folderLength) {
 // in ".t.seen.0c1d6a5e.lastspot-0". Processes saving one target at the
 // same time take different slots. Two targets whose names share the
 // prefix and the hash share the slots too, which costs nothing: a slot is
-// only ever taken from a process that has ended.
+// only ever taken from a process that has ended. Should every slot stay
+// taken (by files no save can tell about, on a file system without locks)
+// the save still goes ahead under a unique name in place of the digit,
+// which no later save looks for.
 constexpr int kSlots = 8;
+constexpr int kNameAttempts = kSlots + 100;
 constexpr std::size_t kNamePrefix = 40;
-constexpr std::size_t kTemporaryNameSize = 1 + kNamePrefix + 1 + 8 + 12 + 1;
+constexpr std::size_t kTemporaryNameSize = 1 + kNamePrefix + 1 + 8 + 18 + 1;
 
-void TemporaryName(const char* targetName, int slot, char* out) {
+void TemporaryName(const char* targetName, int attempt, char* out) {
     std::uint32_t hash = 2166136261u;  // FNV-1a
     for (const char* c = targetName; *c != '\0'; ++c) {
         hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
@@ -202,8 +207,20 @@ void TemporaryName(const char* targetName, int slot, char* out) {
            (static_cast<unsigned char>(targetName[length]) & 0xC0) == 0x80) {
         --length;
     }
-    std::snprintf(out, kTemporaryNameSize, ".%.*s.%08x.lastspot-%d", static_cast<int>(length),
-                  targetName, static_cast<unsigned>(hash), slot);
+    int written = std::snprintf(out, kTemporaryNameSize, ".%.*s.%08x.lastspot-",
+                                static_cast<int>(length), targetName, static_cast<unsigned>(hash));
+    char* end = out + written;
+    if (attempt < kSlots) {
+        std::snprintf(end, kTemporaryNameSize - static_cast<std::size_t>(written), "%d", attempt);
+        return;
+    }
+    static std::uint32_t counter = 0;
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::uint32_t unique = (static_cast<std::uint32_t>(now.tv_nsec) ^
+                            static_cast<std::uint32_t>(::getpid()) << 16) +
+                           ++counter * 2654435761u;
+    std::snprintf(end, kTemporaryNameSize - static_cast<std::size_t>(written), "%08x", unique);
 }
 
 // A process holds an exclusive lock on its temporary file for as long as
@@ -250,8 +267,8 @@ bool RemoveIfAbandoned(const char* path) {
 // for file systems that cannot make a file without a name. `path` holds
 // the folder (`folderLength` characters) and receives the name.
 int CreateNamedTemporary(char* path, std::size_t folderLength, const char* targetName) {
-    for (int slot = 0; slot < kSlots; ++slot) {
-        TemporaryName(targetName, slot, path + folderLength);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        TemporaryName(targetName, attempt, path + folderLength);
         // Exclusive and not through a link: a name planted beforehand is
         // never written through, only skipped.
         int fd;
@@ -275,8 +292,8 @@ int CreateNamedTemporary(char* path, std::size_t folderLength, const char* targe
 bool NameUnnamed(int fd, char* path, std::size_t folderLength, const char* targetName) {
     char self[32];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    for (int slot = 0; slot < kSlots; ++slot) {
-        TemporaryName(targetName, slot, path + folderLength);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        TemporaryName(targetName, attempt, path + folderLength);
         if (::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) return true;
 #ifdef AT_EMPTY_PATH
         if (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return true;

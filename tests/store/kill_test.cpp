@@ -1,0 +1,128 @@
+// Saves killed at random moments, the way the system ends a process that
+// crashes: the target is always one whole version, the old or the new, and
+// once the next save has run nothing else is left in its folder. On
+// Windows the temporary file goes away with its process; on Linux it has
+// no name, or (where the file system cannot make files without one) the
+// next save removes it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "seen/record_commands.h"
+#include "seen/table_commands.h"
+#include "seen/table_registry.h"
+#include "store/store_commands.h"
+#include "store/versioned_table.h"
+#include "support/child_process.h"
+#include "support/run_command.h"
+#include "support/scratch_directory.h"
+
+namespace lastspot::store {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunBody;
+
+constexpr int kKills = 30;
+constexpr int kLongestWaitMs = 30;
+constexpr std::uint32_t kVersionsPerChild = 1000000;
+
+class KilledSaves : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(RunBody(seen::SeenTableAdd, "t"), "+OK ");
+        ASSERT_EQ(RunBody(seen::SeenTableAdd, "check"), "+OK ");
+    }
+    void TearDown() override { platform::ClearFaults(); }
+
+    std::string Listing() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
+            names.insert(entry.path().filename().string());
+        }
+        std::string listing;
+        for (const std::string& name : names) listing += name + " ";
+        return listing;
+    }
+
+    // Loads the target and returns its version: the one seen time that all
+    // its records share.
+    std::uint32_t LoadedVersion() {
+        EXPECT_EQ(RunBody(SeenLoad, "check " + target_), "+OK " + std::to_string(kVersionedRecords));
+        std::set<std::int32_t> versions;
+        seen::SeenIndex* index = seen::FindTable("check")->index;
+        index->ResetCursor();
+        while (const seen::SeenRecord* record = index->NextItem()) versions.insert(record->seenTime);
+        EXPECT_EQ(versions.size(), 1u) << "the file mixes versions";
+        return versions.empty() ? 0 : static_cast<std::uint32_t>(*versions.begin());
+    }
+
+    // Starts a child that saves the table over and over, kills it at a
+    // random moment and checks the target, again and again; then saves once
+    // more in this process. Returns how many kills left something beside
+    // the target until then.
+    int KillSavesAtRandom(bool named) {
+        for (int record = 0; record < kVersionedRecords; ++record) {
+            RunBody(seen::SeenAdd, VersionedRecord("t", record, 0));
+        }
+        const std::string saved = "+OK " + std::to_string(kVersionedRecords);
+        EXPECT_EQ(RunBody(SeenSave, "t " + target_), saved);
+        std::mt19937 random(std::random_device{}());
+        std::uint32_t old = 0;
+        int leftovers = 0;
+        for (int kill = 1; kill <= kKills && !HasFailure(); ++kill) {
+            const std::uint32_t first = static_cast<std::uint32_t>(kill) * kVersionsPerChild;
+            testing::ChildProcess child;
+            if (!testing::StartChild("save_loop", {target_, std::to_string(first), named ? "named" : "unnamed"},
+                                     &child)) {
+                ADD_FAILURE() << "save_loop did not start";
+                break;
+            }
+            std::string told = testing::ReadChildLine(&child, 60000);
+            if (told == "saving") {
+                std::this_thread::sleep_for(std::chrono::microseconds(random() % (kLongestWaitMs * 1000)));
+            }
+            EXPECT_TRUE(testing::KillChild(&child)) << "save_loop ended by itself: a save failed";
+            EXPECT_EQ(told, "saving");
+
+            std::uint32_t version = LoadedVersion();
+            EXPECT_TRUE(version == old || (version >= first && version - first < kVersionsPerChild))
+                << "kill " << kill << ": version " << version << " after " << old;
+            old = version;
+            if (Listing() != "t.seen ") ++leftovers;
+        }
+        if (named) platform::FailAfter(platform::FaultPoint::UnnamedFile, 0);
+        EXPECT_EQ(RunBody(SeenSave, "t " + target_), saved);
+        EXPECT_EQ(Listing(), "t.seen ");
+        return leftovers;
+    }
+
+    testing::FreshLibrary library_;
+    testing::ScratchDirectory scratch_{"lastspot-kill-"};
+    std::string target_ = scratch_.PathOf("t.seen");
+};
+
+TEST_F(KilledSaves, LeaveTheTargetWholeAndNothingBeside) {
+    KillSavesAtRandom(false);
+}
+
+TEST_F(KilledSaves, LeaveTheTargetWholeAndNothingBesideWhereFilesCannotBeUnnamed) {
+    // Only where the platform has the two ways.
+    char path[platform::kTemporaryPathSize] = "";
+    platform::FailAfter(platform::FaultPoint::UnnamedFile, 0);
+    platform::DiscardTemporary(platform::CreateTemporaryBeside(target_.c_str(), path), path);
+    if (platform::FaultArmed(platform::FaultPoint::UnnamedFile)) GTEST_SKIP();
+    // Many kills meet a named temporary file: unless some did, this test
+    // showed nothing.
+    EXPECT_GT(KillSavesAtRandom(true), 0);
+}
+
+}  // namespace
+}  // namespace lastspot::store
