@@ -102,17 +102,19 @@ inline constexpr std::size_t kTemporaryPathSize = 4200;
 // target's place, opened for writing and shared with nobody; creating it
 // never follows or reuses a name that is in use. A process that dies while
 // the file is open leaves nothing behind:
-//   - on Windows the file has a short unique name, no longer than the
-//     target's (so its path fits the path limit wherever the target's
-//     does); it is hidden and goes away when its handle is closed or the
-//     process ends;
+//   - on Windows the file is hidden and goes away when its handle is closed
+//     or the process ends, until ReplaceWithTemporary keeps it; its short
+//     name fits the path limit wherever the target's does;
 //   - on Linux it has no name at all until ReplaceWithTemporary gives it
 //     one, and goes away with its descriptor; where the file system cannot
-//     make such files it gets a name derived from the target's, locked for
-//     as long as it is in use, and the next save of the same target removes
-//     every such file whose process has ended (as this call does first).
-// Its path goes to `pathOut` (kTemporaryPathSize characters), empty while
-// it has no name. kInvalidFile when it cannot be created.
+//     make such files it has a name from the start, and is locked while in
+//     use.
+// Its name is derived from the target's, and the next save of the same
+// target (this call, first) removes every such file that no process uses
+// any more: one whose process ended after it was kept or named and before
+// it took the target's place. Its path goes to `pathOut`
+// (kTemporaryPathSize characters), empty while it has no name.
+// kInvalidFile when it cannot be created.
 FileHandle CreateTemporaryBeside(const char* target, char* pathOut);
 
 // Puts the temporary file from CreateTemporaryBeside (`file`, named
