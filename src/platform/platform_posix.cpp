@@ -184,7 +184,7 @@ void FlushFolder(const char* folder, std::size_t folderLength) {
 // name so that a later save of the same target finds what a dead process
 // left behind: ".", the target's name (up to 40 bytes of it), ".", a hash
 // of the whole name in eight hex digits, ".lastspot-" and a slot digit, as
-// in ".t.seen.0c1d6a5e.lastspot-0". Processes saving one target at the
+// in ".t.seen.e5eaa50c.lastspot-0". Processes saving one target at the
 // same time take different slots. Two targets whose names share the
 // prefix and the hash share the slots too, which costs nothing: a slot is
 // only ever taken from a process that has ended. Should every slot stay
