@@ -185,18 +185,22 @@ void FlushFolder(const char* folder, std::size_t folderLength) {
 // left behind: ".", the target's name (up to 40 bytes of it), ".", a hash
 // of the whole name in eight hex digits, ".lastspot-" and a slot digit, as
 // in ".t.seen.e5eaa50c.lastspot-0". Processes saving one target at the
-// same time take different slots. Two targets whose names share the
-// prefix and the hash share the slots too, which costs nothing: a slot is
-// only ever taken from a process that has ended. Should every slot stay
-// taken (by files no save can tell about, on a file system without locks)
-// the save still goes ahead under a unique name in place of the digit,
-// which no later save looks for.
-constexpr int kSlots = 8;
+// same time take different slots (a slot is held for an instant on the
+// way without a name, for the whole save on the named way). Two targets
+// whose names share the prefix and the hash share the slots too, which
+// costs nothing: a slot is only ever taken from a process that has ended.
+// Should every slot be taken (by more saves of one target at once, or by
+// files no save can tell about, on a file system without locks) the save
+// still goes ahead under a unique name in place of the digit, which no
+// later save looks for. Every save looks at every slot, so they are few.
+constexpr int kSlots = 4;
 constexpr int kNameAttempts = kSlots + 100;
 constexpr std::size_t kNamePrefix = 40;
 constexpr std::size_t kTemporaryNameSize = 1 + kNamePrefix + 1 + 8 + 18 + 1;
 
-void TemporaryName(const char* targetName, int attempt, char* out) {
+// Writes the part of the target's temporary names that every attempt
+// shares into `out`; returns where EndTemporaryName writes the rest.
+char* TemporaryNameStem(const char* targetName, char* out) {
     std::uint32_t hash = 2166136261u;  // FNV-1a
     for (const char* c = targetName; *c != '\0'; ++c) {
         hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
@@ -209,9 +213,15 @@ void TemporaryName(const char* targetName, int attempt, char* out) {
     }
     int written = std::snprintf(out, kTemporaryNameSize, ".%.*s.%08x.lastspot-",
                                 static_cast<int>(length), targetName, static_cast<unsigned>(hash));
-    char* end = out + written;
+    return out + written;
+}
+
+// Ends a temporary name for attempt `attempt`: its slot digit, or past the
+// slots a unique part.
+void EndTemporaryName(int attempt, char* end) {
     if (attempt < kSlots) {
-        std::snprintf(end, kTemporaryNameSize - static_cast<std::size_t>(written), "%d", attempt);
+        end[0] = static_cast<char>('0' + attempt);
+        end[1] = '\0';
         return;
     }
     static std::uint32_t counter = 0;
@@ -220,7 +230,7 @@ void TemporaryName(const char* targetName, int attempt, char* out) {
     std::uint32_t unique = (static_cast<std::uint32_t>(now.tv_nsec) ^
                             static_cast<std::uint32_t>(::getpid()) << 16) +
                            ++counter * 2654435761u;
-    std::snprintf(end, kTemporaryNameSize - static_cast<std::size_t>(written), "%08x", unique);
+    std::snprintf(end, 9, "%08x", unique);
 }
 
 // A process holds an exclusive lock on its temporary file for as long as
@@ -267,8 +277,9 @@ bool RemoveIfAbandoned(const char* path) {
 // for file systems that cannot make a file without a name. `path` holds
 // the folder (`folderLength` characters) and receives the name.
 int CreateNamedTemporary(char* path, std::size_t folderLength, const char* targetName) {
+    char* end = TemporaryNameStem(targetName, path + folderLength);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        TemporaryName(targetName, attempt, path + folderLength);
+        EndTemporaryName(attempt, end);
         // Exclusive and not through a link: a name planted beforehand is
         // never written through, only skipped.
         int fd;
@@ -292,8 +303,9 @@ int CreateNamedTemporary(char* path, std::size_t folderLength, const char* targe
 bool NameUnnamed(int fd, char* path, std::size_t folderLength, const char* targetName) {
     char self[32];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    char* end = TemporaryNameStem(targetName, path + folderLength);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        TemporaryName(targetName, attempt, path + folderLength);
+        EndTemporaryName(attempt, end);
         if (::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) return true;
 #ifdef AT_EMPTY_PATH
         if (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return true;
@@ -314,8 +326,9 @@ FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
     std::memcpy(pathOut, final, folderLength);
 
     // First what earlier saves of this target left behind.
+    char* end = TemporaryNameStem(name, pathOut + folderLength);
     for (int slot = 0; slot < kSlots; ++slot) {
-        TemporaryName(name, slot, pathOut + folderLength);
+        EndTemporaryName(slot, end);
         RemoveIfAbandoned(pathOut);
     }
     pathOut[folderLength] = '\0';
