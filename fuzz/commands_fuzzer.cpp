@@ -34,23 +34,30 @@ lastspot::host::CommandExport FindCommand(std::string_view name) {
     return found == commands->end() ? nullptr : found->second;
 }
 
-// Writes `arguments` into `buffer` (kBufferSize characters, cut to fit),
-// keeping the table token and replacing the file name with a short name of
-// letters and digits inside the scratch directory.
+// Writes `arguments` into `buffer` (kBufferSize characters, zeroed; cut to
+// fit), keeping the table token and replacing the file name with a short
+// name of letters and digits inside the scratch directory.
 void ConfineFileName(std::string_view arguments, char* buffer) {
+    static const std::string prefix = (lastspot::fuzz::ScratchDirectory() / "f").string();
+    std::size_t length = 0;
+    auto append = [&](std::string_view text) {
+        std::size_t taken = std::min(text.size(), kBufferSize - 1 - length);
+        std::memcpy(buffer + length, text.data(), taken);
+        length += taken;
+    };
     std::size_t start = arguments.find_first_not_of(' ');
     std::size_t end = start == std::string_view::npos ? start : arguments.find(' ', start);
-    std::string confined(arguments);
-    if (end != std::string_view::npos) {
-        std::string name;
-        for (char c : arguments.substr(end + 1)) {
-            if (std::isalnum(static_cast<unsigned char>(c)) && name.size() < 8) name.push_back(c);
-        }
-        confined = std::string(arguments.substr(0, end + 1));
-        // An empty name stays empty.
-        if (!name.empty()) confined += (lastspot::fuzz::ScratchDirectory() / ("f" + name)).string();
+    if (end == std::string_view::npos) return append(arguments);
+    char name[8];
+    std::size_t named = 0;
+    for (char c : arguments.substr(end + 1)) {
+        if (std::isalnum(static_cast<unsigned char>(c)) && named < sizeof name) name[named++] = c;
     }
-    std::memcpy(buffer, confined.data(), std::min(confined.size(), kBufferSize - 1));
+    append(arguments.substr(0, end + 1));
+    // An empty name stays empty.
+    if (named == 0) return;
+    append(prefix);
+    append(std::string_view(name, named));
 }
 
 }  // namespace
