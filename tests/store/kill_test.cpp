@@ -97,13 +97,14 @@ protected:
                 << "kill " << kill << ": version " << version << " after " << old;
             old = version;
             // A temporary file without a name, or one that goes away with
-            // its handle, outlives its process only once it is whole: when
-            // the process ended between keeping it and its taking the
-            // target's place.
+            // its handle, outlives its process only once it is whole (the
+            // process ended between keeping it and its taking the target's
+            // place), or, on Windows, while still empty (the process ended
+            // between creating it and marking it to go away).
             for (const auto& entry : fs::directory_iterator(scratch_.path())) {
                 if (entry.path().filename() == "t.seen") continue;
                 ++leftovers;
-                if (!named) LoadedVersion(entry.path().string());
+                if (!named && fs::file_size(entry.path()) != 0) LoadedVersion(entry.path().string());
             }
         }
         if (named) platform::FailAfter(platform::FaultPoint::UnnamedFile, 0);
