@@ -42,16 +42,6 @@ protected:
     }
     void TearDown() override { platform::ClearFaults(); }
 
-    std::string Listing() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
-            names.insert(entry.path().filename().string());
-        }
-        std::string listing;
-        for (const std::string& name : names) listing += name + " ";
-        return listing;
-    }
-
     // Loads the file `path` and returns its version: the one seen time that
     // all its records share.
     std::uint32_t LoadedVersion(const std::string& path) {
@@ -94,18 +84,19 @@ protected:
         int leftovers = 0;
         for (int kill = 1; kill <= kKills && !HasFailure(); ++kill) {
             const std::uint32_t first = static_cast<std::uint32_t>(kill) * kVersionsPerChild;
-            testing::ChildProcess child;
-            if (!testing::StartChild("save_loop", {target_, std::to_string(first), named ? "named" : "unnamed"},
-                                     &child)) {
+            fs::remove(ready_);
+            testing::ChildProcess child = testing::StartChild(
+                "save_loop", {target_, ready_, std::to_string(first), named ? "named" : "unnamed"});
+            if (child == -1) {
                 ADD_FAILURE() << "save_loop did not start";
                 break;
             }
-            std::string told = testing::ReadChildLine(&child, 60000);
-            if (told == "saving") {
-                std::this_thread::sleep_for(std::chrono::microseconds(random() % (kLongestWaitMs * 1000)));
+            // Killed at a random moment once it saves.
+            for (int waited = 0; !fs::exists(ready_) && waited < 60000; ++waited) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
-            EXPECT_TRUE(testing::KillChild(&child)) << "save_loop ended by itself: a save failed";
-            EXPECT_EQ(told, "saving");
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % (kLongestWaitMs * 1000)));
+            EXPECT_TRUE(testing::KillChild(child)) << "save_loop ended by itself: a save failed";
 
             std::uint32_t version = LoadedVersion(target_);
             EXPECT_TRUE(version == old || (version >= first && version - first < kVersionsPerChild))
@@ -124,13 +115,15 @@ protected:
         }
         if (named) platform::FailAfter(platform::FaultPoint::UnnamedFile, 0);
         EXPECT_EQ(RunBody(SeenSave, "t " + target_), saved);
-        EXPECT_EQ(Listing(), "t.seen ");
+        EXPECT_EQ(scratch_.Listing(), "t.seen ");
         return leftovers;
     }
 
     testing::FreshLibrary library_;
     testing::ScratchDirectory scratch_{"lastspot-kill-"};
+    testing::ScratchDirectory readyScratch_{"lastspot-ready-"};
     std::string target_ = scratch_.PathOf("t.seen");
+    std::string ready_ = readyScratch_.PathOf("saving");
 };
 
 TEST_F(KilledSaves, LeaveTheTargetWholeAndNothingBeside) {

@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
 
 #include "platform/platform.h"
@@ -33,16 +32,6 @@ protected:
     }
     void TearDown() override { platform::ClearFaults(); }
     std::string PathOf(const std::string& name) const { return scratch_.PathOf(name); }
-
-    std::string Listing() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
-            names.insert(entry.path().filename().string());
-        }
-        std::string listing;
-        for (const std::string& name : names) listing += name + " ";
-        return listing;
-    }
 
     // The next save or temporary file takes the way of file systems that
     // cannot make files without a name.
@@ -78,7 +67,7 @@ TEST_F(PosixFiles, ALinkKeepsPointingAtTheSavedFileAndTheFileItsPermissions) {
         struct stat info;
         ASSERT_EQ(stat(real.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0600u);
-        EXPECT_EQ(Listing(), "link.seen real.seen ");
+        EXPECT_EQ(scratch_.Listing(), "link.seen real.seen ");
     }
 }
 
@@ -89,9 +78,9 @@ TEST_F(PosixFiles, ATemporaryFileHasNoNameWhileItIsWritten) {
     ASSERT_NE(file, platform::kInvalidFile);
     EXPECT_STREQ(path, "");
     EXPECT_TRUE(platform::WriteToFile(file, "data", 4));
-    EXPECT_EQ(Listing(), "");
+    EXPECT_EQ(scratch_.Listing(), "");
     platform::CloseFile(file);  // what the end of a process does
-    EXPECT_EQ(Listing(), "");
+    EXPECT_EQ(scratch_.Listing(), "");
 }
 
 TEST_F(PosixFiles, ANamedTemporaryFileLeftBehindIsRemovedByTheNextSaveOfItsTarget) {
@@ -106,14 +95,14 @@ TEST_F(PosixFiles, ANamedTemporaryFileLeftBehindIsRemovedByTheNextSaveOfItsTarge
     EXPECT_EQ(RunBody(SeenSave, "t " + target), "+OK 1");
     WithoutUnnamedFiles();
     EXPECT_EQ(RunBody(SeenSave, "t " + target), "+OK 1");
-    EXPECT_EQ(Listing(), name + " t.seen ");
+    EXPECT_EQ(scratch_.Listing(), name + " t.seen ");
     // Once its process has ended (its descriptor closed) it is left behind:
     // a save of another target keeps it, the next save of its own removes it.
     platform::CloseFile(file);
     EXPECT_EQ(RunBody(SeenSave, "t " + PathOf("u.seen")), "+OK 1");
-    EXPECT_EQ(Listing(), name + " t.seen u.seen ");
+    EXPECT_EQ(scratch_.Listing(), name + " t.seen u.seen ");
     EXPECT_EQ(RunBody(SeenSave, "t " + target), "+OK 1");
-    EXPECT_EQ(Listing(), "t.seen u.seen ");
+    EXPECT_EQ(scratch_.Listing(), "t.seen u.seen ");
 
     // A link planted under that name is neither written through nor taken.
     const std::string outside = PathOf("outside");

@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
 
 #include "platform/platform.h"
@@ -35,17 +34,6 @@ protected:
     static void Write(const std::string& path, const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
     }
-    // The names in the scratch directory, hidden files included, in order.
-    std::string Listing() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
-            names.insert(entry.path().filename().string());
-        }
-        std::string listing;
-        for (const std::string& name : names) listing += name + " ";
-        return listing;
-    }
-
     testing::FreshLibrary library_;
     testing::ScratchDirectory scratch_{"lastspot-win-"};
 };
@@ -183,7 +171,7 @@ TEST_F(WindowsFiles, AProgramThatHoldsTheFileBrieflyIsWaitedFor) {
         holder.LetGoAfterMilliseconds(60);
         EXPECT_EQ(RunBody(SeenLoad, "t " + path), "+OK 1");
     }
-    EXPECT_EQ(Listing(), "held.seen ");
+    EXPECT_EQ(scratch_.Listing(), "held.seen ");
 }
 
 TEST_F(WindowsFiles, DeviceNamesAreRefusedByTheirNameAlone) {
@@ -200,7 +188,7 @@ TEST_F(WindowsFiles, DeviceNamesAreRefusedByTheirNameAlone) {
     EXPECT_EQ(RunBody(SeenSave, "t COM1"), "-OPEN Couldn't open file.");
     EXPECT_EQ(RunBody(SeenSave, "t " + PathOf("lpt1.seen")), "-OPEN Couldn't open file.");
     EXPECT_EQ(RunBody(SeenLoad, "t nul"), "-OPEN Couldn't open file.");
-    EXPECT_EQ(Listing(), "");
+    EXPECT_EQ(scratch_.Listing(), "");
 }
 
 TEST_F(WindowsFiles, ATemporaryFileIsHiddenAndGoesAwayWithItsHandle) {
@@ -214,7 +202,7 @@ TEST_F(WindowsFiles, ATemporaryFileIsHiddenAndGoesAwayWithItsHandle) {
     EXPECT_NE(information.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN, 0u);
     // Closing without keeping it is what a process that dies does.
     platform::CloseFile(file);
-    EXPECT_EQ(Listing(), "");
+    EXPECT_EQ(scratch_.Listing(), "");
 }
 
 // A temporary file kept by a process that ended before the file took the
@@ -229,12 +217,12 @@ TEST_F(WindowsFiles, ATemporaryFileLeftBehindIsRemovedByTheNextSaveOfItsTarget) 
     {
         Holder holder(temporary);
         EXPECT_EQ(RunBody(SeenSave, "t " + target), "+OK 1");
-        EXPECT_EQ(Listing(), "t.seen " + name + " ");
+        EXPECT_EQ(scratch_.Listing(), "t.seen " + name + " ");
     }
     EXPECT_EQ(RunBody(SeenSave, "t " + PathOf("u.seen")), "+OK 1");
-    EXPECT_EQ(Listing(), "t.seen u.seen " + name + " ");
+    EXPECT_EQ(scratch_.Listing(), "t.seen u.seen " + name + " ");
     EXPECT_EQ(RunBody(SeenSave, "t " + target), "+OK 1");
-    EXPECT_EQ(Listing(), "t.seen u.seen ");
+    EXPECT_EQ(scratch_.Listing(), "t.seen u.seen ");
 }
 
 }  // namespace

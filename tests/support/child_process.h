@@ -1,8 +1,7 @@
 // Programs of the tests run as child processes, for tests that end them the
-// way the system ends a process that crashes. Started and ended with the
-// system's own calls: posix_spawn and SIGKILL on POSIX systems,
-// CreateProcess and TerminateProcess on Windows (child_process_posix.cpp,
-// child_process_windows.cpp).
+// way the system ends a process that crashes: posix_spawn and SIGKILL on
+// POSIX systems, CreateProcess and TerminateProcess on Windows
+// (child_process_posix.cpp, child_process_windows.cpp).
 #pragma once
 
 #include <cstdint>
@@ -11,24 +10,15 @@
 
 namespace lastspot::testing {
 
-// A running child: its process and the reading end of a pipe from its
-// standard output.
-struct ChildProcess {
-    std::intptr_t process = -1;
-    std::intptr_t output = -1;
-};
+// A running child: its process id on POSIX systems, its handle on Windows.
+using ChildProcess = std::intptr_t;
 
 // Starts `program`, a program built beside the running one (named without
-// ".exe"), with `arguments`; false when it cannot be started.
-bool StartChild(const std::string& program, const std::vector<std::string>& arguments,
-                ChildProcess* child);
-
-// The next line the child writes, without its line end; "" when it ends,
-// or writes no whole line within `milliseconds`.
-std::string ReadChildLine(ChildProcess* child, int milliseconds);
+// ".exe"), with `arguments`; -1 when it cannot be started.
+ChildProcess StartChild(const std::string& program, std::vector<std::string> arguments);
 
 // Ends the child at once and waits until it has gone; true when it was
 // still running, false when it had ended by itself.
-bool KillChild(ChildProcess* child);
+bool KillChild(ChildProcess child);
 
 }  // namespace lastspot::testing
