@@ -17,10 +17,27 @@ namespace lastspot::fuzz {
 }
 
 // A directory of this process's own for the files the inputs touch,
-// removed when the process exits normally.
+// removed when the process exits normally. In memory where the system has
+// a file system there (/dev/shm): the fuzzers save and load thousands of
+// files a second that need not outlive the run, and a disk's file system
+// starts writing out every file that replaces another.
 inline const std::filesystem::path& ScratchDirectory() {
-    static const testing::ScratchDirectory directory("lastspot-fuzz-");
-    return directory.path();
+    // Never destroyed, so the exit handler can still use it.
+    static const std::filesystem::path* directory = [] {
+        std::error_code ignored;
+        std::filesystem::path parent = std::filesystem::is_directory("/dev/shm", ignored)
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
+        auto* path = new std::filesystem::path(
+            parent / ("lastspot-fuzz-" + std::to_string(std::random_device()())));
+        std::filesystem::create_directories(*path);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(*directory, ignored);
+        });
+        return path;
+    }();
+    return *directory;
 }
 
 }  // namespace lastspot::fuzz

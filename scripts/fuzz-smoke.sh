@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs each fuzzer for a bounded time from its seeds (the committed corpus,
 # plus the transcripts' command lines for the command fuzzer) and reports
-# how many inputs each ran. Any crash or failed check fails the run; the
+# how many inputs each ran, and how many a second. Any crash or failed check fails the run; the
 # input is saved under BUILD/fuzz-artifacts.
 #   fuzz-smoke.sh BUILD_DIR SECONDS
 set -uo pipefail
@@ -35,7 +35,8 @@ for fuzzer in commands_fuzzer seen_file_fuzzer wild_match_fuzzer; do
         grep -E 'fuzz check failed|ERROR|SUMMARY|Test unit written' "$log" | head -n 20 | sed 's/^/    /'
         failures=$((failures + 1))
     else
-        echo "$fuzzer: ${runs} inputs in ${seconds}s, no failures (corpus $(ls "$corpus" | wc -l) inputs)"
+        echo "$fuzzer: ${runs} inputs in ${seconds}s ($((runs / seconds)) inputs/s), no failures" \
+             "(corpus $(ls "$corpus" | wc -l) inputs)"
     fi
 done
 exit $((failures != 0))

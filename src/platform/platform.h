@@ -97,20 +97,50 @@ FileHandle OpenForReading(const char* path);
 // The longest path CreateTemporaryBeside writes, terminator included.
 inline constexpr std::size_t kTemporaryPathSize = 4200;
 
-// Creates a new, empty file with a short unique name in the directory of
-// `target` (for a symbolic link, in the directory of the file it points
-// to), opened for writing and shared with nobody; creating it never follows
-// or reuses an existing name. On Windows its name is no longer than the
-// target's, so its path fits the path limit wherever the target's does; it
-// is hidden, and it goes away when its handle is closed (or the process
-// ends) unless KeepWhenClosed was called. Its path goes to
-// `pathOut` (kTemporaryPathSize characters). kInvalidFile when it cannot
-// be created.
+// Creates a new, empty file in the directory of `target` (for a symbolic
+// link, in the directory of the file it points to) that is to take the
+// target's place, opened for writing and shared with nobody; creating it
+// never follows or reuses a name that is in use. A process that dies while
+// the file is open leaves nothing behind:
+//   - on Windows the file is hidden and goes away when its handle is closed
+//     or the process ends, until ReplaceWithTemporary keeps it; its short
+//     name fits the path limit wherever the target's does;
+//   - on Linux it has no name at all until ReplaceWithTemporary gives it
+//     one, and goes away with its descriptor; where the file system cannot
+//     make such files it has a name from the start, and is locked while in
+//     use.
+// Its name is derived from the target's, and the next save of the same
+// target (this call, first) removes every such file that no process uses
+// any more: one whose process ended after it was kept or named and before
+// it took the target's place. Its path goes to `pathOut`
+// (kTemporaryPathSize characters), empty while it has no name.
+// kInvalidFile when it cannot be created.
 FileHandle CreateTemporaryBeside(const char* target, char* pathOut);
 
-// Makes a file from CreateTemporaryBeside outlive its handle; false when
-// that fails (the file then still goes away when closed).
-bool KeepWhenClosed(FileHandle file);
+// Puts the temporary file from CreateTemporaryBeside (`file`, named
+// `temporaryPath`) in the place of `target` in one step (the target is
+// either the old file or the new one, never a mix) and makes that durable.
+// An existing target keeps its permissions (and, where the system lets us,
+// its owner; on Windows its attributes, security and streams); a symbolic
+// link keeps pointing where it did, at the new content. Closes `file`
+// whatever happens; false when the target cannot be replaced, and then the
+// temporary file is gone and the target is as it was. What was written
+// must already be on the disk (FlushToDisk).
+bool ReplaceWithTemporary(FileHandle file, const char* temporaryPath, const char* target);
+
+// Closes a temporary file from CreateTemporaryBeside that is not to
+// replace anything, and removes it.
+void DiscardTemporary(FileHandle file, const char* temporaryPath);
+
+// Whether FlushToDisk, and the flush of a folder after a replace, reach
+// the disk. Only fuzz builds turn them off (LASTSPOT_SKIP_DISK_FLUSH): a
+// fuzzer saves thousands of files a second that nobody reads after a power
+// cut, and waiting for the disk would be most of its time.
+#ifdef LASTSPOT_SKIP_DISK_FLUSH
+inline constexpr bool kFlushesToDisk = false;
+#else
+inline constexpr bool kFlushesToDisk = true;
+#endif
 
 // Reads up to `size` bytes, fewer only at the end of the file; false when
 // the read fails. `*bytesRead` is 0 at the end of the file and on failure.
@@ -120,7 +150,8 @@ bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
 // Writes all `size` bytes; false when any of them could not be written.
 bool WriteToFile(FileHandle file, const void* data, std::uint32_t size);
 
-// Forces what was written onto the disk; false when that fails.
+// Forces what was written onto the disk (unless kFlushesToDisk is false);
+// false when that fails.
 bool FlushToDisk(FileHandle file);
 
 // Asks the system to start putting what was written so far onto the disk,
@@ -131,14 +162,6 @@ void StartWriteBack(FileHandle file);
 
 // Closes the handle. kInvalidFile is ignored.
 void CloseFile(FileHandle file);
-
-// Puts the file `source` in the place of `target` in one step (the target
-// is either the old file or the new one, never a mix) and makes that
-// durable. An existing target keeps its permissions (and, where the system
-// lets us, its owner; on Windows its attributes, security and streams); a
-// symbolic link keeps pointing where it did, at the new content. False
-// when the target cannot be replaced; then both files are as they were.
-bool ReplaceFileAtomically(const char* source, const char* target);
 
 // Deletes a file; false when it could not be deleted.
 bool RemoveFile(const char* path);
@@ -185,9 +208,11 @@ bool ExecutableDirectory(char* out, std::size_t size);
 
 // ---------------------------------------------------------------------------
 // Fault injection, for tests that prove a failing heap, read, write, flush
-// or rename loses nothing. Inactive unless a test arms it.
+// or rename loses nothing. Inactive unless a test arms it. UnnamedFile
+// stands for a file system that cannot make files without a name: the
+// temporary file of a save then takes the named way (Linux only).
 
-enum class FaultPoint { HeapAlloc, FileRead, FileWrite, FileFlush, FileReplace, Count };
+enum class FaultPoint { HeapAlloc, FileRead, FileWrite, FileFlush, FileReplace, UnnamedFile, Count };
 
 // The call numbered `callsBefore + 1` at that point fails from now on
 // (0: the very next call); a negative number disarms it.

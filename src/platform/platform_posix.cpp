@@ -3,6 +3,7 @@
 // platform.h). Files are plain descriptors; the process heap is malloc.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,34 +156,242 @@ const char* FinalTarget(const char* target, char* out) {
     return target;
 }
 
+// The last part of `path`, after its folder (which ends in a separator).
+const char* NameIn(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? path : slash + 1;
+}
+
+// Opens the folder of which `folder` is the path with its separator
+// ("" for the current directory), to make changes to its names durable.
+void FlushFolder(const char* folder, std::size_t folderLength) {
+    if (!kFlushesToDisk) return;
+    char directory[PATH_MAX];
+    if (folderLength == 0) {
+        std::strcpy(directory, ".");
+    } else {
+        std::memcpy(directory, folder, folderLength);
+        directory[folderLength] = '\0';
+    }
+    int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// The names a save's temporary file may take, derived from its target's
+// name so that a later save of the same target finds what a dead process
+// left behind: ".", the target's name (up to 40 bytes of it), ".", a hash
+// of the whole name in eight hex digits, ".lastspot-" and a slot digit, as
+// in ".t.seen.e5eaa50c.lastspot-0". Processes saving one target at the
+// same time take different slots (a slot is held for an instant on the
+// way without a name, for the whole save on the named way). Two targets
+// whose names share the prefix and the hash share the slots too, which
+// costs nothing: a slot is only ever taken from a process that has ended.
+// Should every slot be taken (by more saves of one target at once, or by
+// files no save can tell about, on a file system without locks) the save
+// still goes ahead under a unique name in place of the digit, which no
+// later save looks for. Every save looks at every slot, so they are few.
+constexpr int kSlots = 4;
+constexpr int kNameAttempts = kSlots + 100;
+constexpr std::size_t kNamePrefix = 40;
+constexpr std::size_t kTemporaryNameSize = 1 + kNamePrefix + 1 + 8 + 18 + 1;
+
+// Writes the part of the target's temporary names that every attempt
+// shares into `out`; returns where EndTemporaryName writes the rest.
+char* TemporaryNameStem(const char* targetName, char* out) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (const char* c = targetName; *c != '\0'; ++c) {
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    }
+    std::size_t length = strnlen(targetName, kNamePrefix);
+    // Not in the middle of a UTF-8 sequence.
+    while (length > 0 && targetName[length] != '\0' &&
+           (static_cast<unsigned char>(targetName[length]) & 0xC0) == 0x80) {
+        --length;
+    }
+    int written = std::snprintf(out, kTemporaryNameSize, ".%.*s.%08x.lastspot-",
+                                static_cast<int>(length), targetName, static_cast<unsigned>(hash));
+    return out + written;
+}
+
+// Ends a temporary name for attempt `attempt`: its slot digit, or past the
+// slots a unique part.
+void EndTemporaryName(int attempt, char* end) {
+    if (attempt < kSlots) {
+        end[0] = static_cast<char>('0' + attempt);
+        end[1] = '\0';
+        return;
+    }
+    static std::uint32_t counter = 0;
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::uint32_t unique = (static_cast<std::uint32_t>(now.tv_nsec) ^
+                            static_cast<std::uint32_t>(::getpid()) << 16) +
+                           ++counter * 2654435761u;
+    std::snprintf(end, 9, "%08x", unique);
+}
+
+// A process holds an exclusive lock on its temporary file for as long as
+// the file is in use, and the system lets go of it when the process ends:
+// so a temporary file that can be locked was left behind. The lock belongs
+// to the open file, not the process, so a save also sees the files of its
+// own process that are still open as in use.
+bool LockAsOwner(int fd) {
+    int result;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    // A file system without locks: the file stays unlocked, and no save
+    // can tell whether it was left behind, so none ever removes it.
+    return result == 0 || (errno != EWOULDBLOCK && errno != EAGAIN);
+}
+
+// True when `path` still names the open file `fd`.
+bool StillNamed(const char* path, int fd) {
+    struct stat named, opened;
+    return ::lstat(path, &named) == 0 && ::fstat(fd, &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+// Removes the temporary file at `path` if its process has ended; true when
+// the name is free now (nothing was there, or it was removed). Anything
+// that cannot be told apart (not a regular file, not ours to open, locked)
+// is left alone.
+bool RemoveIfAbandoned(const char* path) {
+    int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;
+    struct stat info;
+    // Checked again once locked: the name may have been taken over since
+    // it was opened.
+    bool removed = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                   ::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(path, fd) &&
+                   ::unlink(path) == 0;
+    ::close(fd);
+    return removed;
+}
+
+// A new file with one of the target's temporary names, locked: the way
+// for file systems that cannot make a file without a name. `path` holds
+// the folder (`folderLength` characters) and receives the name.
+int CreateNamedTemporary(char* path, std::size_t folderLength, const char* targetName) {
+    char* end = TemporaryNameStem(targetName, path + folderLength);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        EndTemporaryName(attempt, end);
+        // Exclusive and not through a link: a name planted beforehand is
+        // never written through, only skipped.
+        int fd;
+        do {
+            fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return -1;
+        // Between the create and the lock another save may have taken the
+        // new file for one left behind and removed it: then the next slot.
+        if (LockAsOwner(fd) && StillNamed(path, fd)) return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+// Gives the unnamed file `fd` one of the target's temporary names, in the
+// folder `path` holds (`folderLength` characters); the name goes to `path`.
+// Through /proc, which any process may use, or else through the system
+// call's own way, which some systems allow only to privileged processes.
+bool NameUnnamed(int fd, char* path, std::size_t folderLength, const char* targetName) {
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    char* end = TemporaryNameStem(targetName, path + folderLength);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        EndTemporaryName(attempt, end);
+        if (::linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) return true;
+#ifdef AT_EMPTY_PATH
+        if (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return true;
+#endif
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
     char resolved[PATH_MAX];
     const char* final = FinalTarget(target, resolved);
-    const char* slash = std::strrchr(final, '/');
-    std::size_t directoryLength = slash == nullptr ? 0 : static_cast<std::size_t>(slash - final) + 1;
-    if (directoryLength + 32 > kTemporaryPathSize) return kInvalidFile;
-    static std::uint32_t counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        struct timespec now;
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        std::uint32_t unique = (static_cast<std::uint32_t>(now.tv_nsec) ^
-                                static_cast<std::uint32_t>(::getpid()) << 16) +
-                               ++counter * 2654435761u;
-        std::memcpy(pathOut, final, directoryLength);
-        std::snprintf(pathOut + directoryLength, 32, ".lastspot-%08x", unique);
-        // Exclusive and not through a link: a name planted beforehand is
-        // never written through, only skipped.
-        int fd = ::open(pathOut, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST && errno != EINTR) return kInvalidFile;
+    const char* name = NameIn(final);
+    auto folderLength = static_cast<std::size_t>(name - final);
+    if (folderLength + kTemporaryNameSize > kTemporaryPathSize) return kInvalidFile;
+    std::memcpy(pathOut, final, folderLength);
+
+    // First what earlier saves of this target left behind.
+    char* end = TemporaryNameStem(name, pathOut + folderLength);
+    for (int slot = 0; slot < kSlots; ++slot) {
+        EndTemporaryName(slot, end);
+        RemoveIfAbandoned(pathOut);
     }
-    return kInvalidFile;
+    pathOut[folderLength] = '\0';
+
+#ifdef O_TMPFILE
+    // A file without a name goes away with its descriptor, however the
+    // process ends. It is locked before ReplaceWithTemporary names it.
+    if (!ShouldFail(FaultPoint::UnnamedFile)) {
+        int fd = ::open(folderLength == 0 ? "." : pathOut, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0 && LockAsOwner(fd)) {
+            pathOut[0] = '\0';
+            return fd;
+        }
+        if (fd >= 0) ::close(fd);
+        // Otherwise (the file system cannot make such files, or the system
+        // predates them) the named way below.
+    }
+#endif
+    int fd = CreateNamedTemporary(pathOut, folderLength, name);
+    return fd < 0 ? kInvalidFile : fd;
 }
 
-// A new file here outlives its descriptor anyway.
-bool KeepWhenClosed(FileHandle) { return true; }
+bool ReplaceWithTemporary(FileHandle file, const char* temporaryPath, const char* target) {
+    int fd = static_cast<int>(file);
+    char resolved[PATH_MAX];
+    const char* final = FinalTarget(target, resolved);
+    const char* name = NameIn(final);
+    auto folderLength = static_cast<std::size_t>(name - final);
+    // The new file takes the old one's permissions, and its owner when we
+    // may give it (root may; others keep their own).
+    struct stat old;
+    if (::stat(final, &old) == 0) {
+        ::fchmod(fd, old.st_mode & 07777);
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            // Not ours to give: the file stays ours, as any new file would be.
+        }
+    }
+    // A file without a name takes one of the target's temporary names
+    // first: no call puts it in an existing file's place at once.
+    char linked[PATH_MAX + kTemporaryNameSize];
+    const char* source = temporaryPath;
+    bool replaced = false;
+    if (!ShouldFail(FaultPoint::FileReplace)) {
+        if (temporaryPath[0] == '\0') {
+            std::memcpy(linked, final, folderLength);
+            source = folderLength < PATH_MAX && NameUnnamed(fd, linked, folderLength, name) ? linked
+                                                                                           : "";
+        }
+        replaced = source[0] != '\0' && std::rename(source, final) == 0;
+    }
+    // While the file is still locked, its name is nobody else's to remove.
+    if (!replaced && source[0] != '\0') ::unlink(source);
+    ::close(fd);
+    // The rename itself is durable only once the folder that holds the
+    // target is flushed.
+    if (replaced) FlushFolder(final, folderLength);
+    return replaced;
+}
+
+void DiscardTemporary(FileHandle file, const char* temporaryPath) {
+    if (temporaryPath[0] != '\0') ::unlink(temporaryPath);
+    CloseFile(file);
+}
 
 bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
                   std::uint32_t* bytesRead) {
@@ -216,7 +425,7 @@ bool WriteToFile(FileHandle file, const void* data, std::uint32_t size) {
 
 bool FlushToDisk(FileHandle file) {
     if (ShouldFail(FaultPoint::FileFlush)) return false;
-    return ::fsync(static_cast<int>(file)) == 0;
+    return !kFlushesToDisk || ::fsync(static_cast<int>(file)) == 0;
 }
 
 void StartWriteBack(FileHandle file) {
@@ -229,39 +438,6 @@ void StartWriteBack(FileHandle file) {
 
 void CloseFile(FileHandle file) {
     if (file != kInvalidFile) ::close(static_cast<int>(file));
-}
-
-bool ReplaceFileAtomically(const char* source, const char* target) {
-    if (ShouldFail(FaultPoint::FileReplace)) return false;
-    char resolved[PATH_MAX];
-    const char* final = FinalTarget(target, resolved);
-    struct stat old;
-    if (::stat(final, &old) == 0) {
-        // The new file takes the old one's permissions, and its owner when
-        // we may give it (root may; others keep their own).
-        ::chmod(source, old.st_mode & 07777);
-        if (::chown(source, old.st_uid, old.st_gid) != 0) {
-            // Not ours to give: the file stays ours, as any new file would be.
-        }
-    }
-    if (std::rename(source, final) != 0) return false;
-    // The rename itself is durable only once the directory that holds the
-    // target is flushed.
-    char directory[PATH_MAX];
-    const char* slash = std::strrchr(final, '/');
-    if (slash == nullptr) {
-        std::strcpy(directory, ".");
-    } else {
-        std::size_t length = slash == final ? 1 : static_cast<std::size_t>(slash - final);
-        std::memcpy(directory, final, length);
-        directory[length] = '\0';
-    }
-    int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-    return true;
 }
 
 bool RemoveFile(const char* path) { return ::unlink(path) == 0; }

@@ -228,44 +228,99 @@ FileHandle OpenForReading(const char* path) {
     return FromHandle(file);
 }
 
+namespace {
+
+// The names a save's temporary file may take. Derived from the target's
+// name, so that a later save of the same target finds what a dead process
+// left behind: "~", ten letters or digits of a hash of the name (letters
+// folded, as names compare without regard to case) and a slot digit, as in
+// "~4kq0z7m2xa0". Processes saving one target at the same time take
+// different slots. Two targets whose names share the hash share the slots
+// too, which costs nothing: a slot is only ever taken from a process that
+// has ended. Where the path limit leaves less room, or every slot stays
+// taken (by files that some program keeps open), the name is "~" and
+// random letters and digits, which no later save looks for.
+constexpr int kSlots = 8;
+constexpr int kNameAttempts = kSlots + 100;
+constexpr int kSlotNameLength = 12;
+constexpr char kNameCharacters[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+// Writes a temporary name of `length` characters into `name`; a
+// one-character name is just the one character.
+void TemporaryName(const char* targetName, int length, int attempt, char* name) {
+    static ULONGLONG counter = 0;
+    ULONGLONG value;
+    if (length == kSlotNameLength && attempt < kSlots) {
+        value = 14695981039346656037ull;  // FNV-1a
+        for (const char* c = targetName; *c != '\0'; ++c) {
+            char folded = *c >= 'A' && *c <= 'Z' ? static_cast<char>(*c - 'A' + 'a') : *c;
+            value = (value ^ static_cast<unsigned char>(folded)) * 1099511628211ull;
+        }
+    } else {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        value = (static_cast<ULONGLONG>(now.QuadPart) ^
+                 static_cast<ULONGLONG>(GetCurrentProcessId()) << 40) +
+                ++counter * 0x9E3779B97F4A7C15ull;
+    }
+    int i = 0;
+    if (length > 1) name[i++] = '~';
+    for (; i < length; ++i, value /= 36) name[i] = kNameCharacters[value % 36];
+    if (length == kSlotNameLength && attempt < kSlots) name[length - 1] = static_cast<char>('0' + attempt);
+    name[length] = '\0';
+}
+
+// Removes the temporary file `path` if no process has it open: a save
+// keeps its temporary file open, shared with nobody, until the file has
+// taken the target's place (or is given up), and the system closes the
+// handles of a process that ends. A file that some program holds is left.
+void RemoveIfAbandoned(const char* path) {
+    HANDLE file = CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(file);
+}
+
+}  // namespace
+
 FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
     char resolved[kMaxPath];
     const char* final = FinalTarget(target, resolved);
     if (final == nullptr || IsDeviceName(final)) return kInvalidFile;
-    int length = lstrlenA(final);
+    // The full path, which the path limit applies to, whatever folder a
+    // relative name is taken in.
+    char full[kMaxPath];
+    DWORD length = GetFullPathNameA(final, kMaxPath, full, nullptr);
+    if (length == 0 || length >= kMaxPath) return kInvalidFile;
     int directoryLength = 0;
-    for (int i = length; i > 0; --i) {
-        if (IsSeparator(final[i - 1]) || final[i - 1] == ':') {
+    for (int i = static_cast<int>(length); i > 0; --i) {
+        if (IsSeparator(full[i - 1])) {
             directoryLength = i;
             break;
         }
     }
-    // The name is as long as the target's, up to 12 characters: a path
-    // that fits the limit for the target then fits for this file too.
-    int nameLength = length - directoryLength;
-    if (nameLength > 12) nameLength = 12;
-    if (nameLength < 1) nameLength = 1;
-    if (static_cast<std::size_t>(directoryLength + nameLength) + 1 > kTemporaryPathSize) {
-        return kInvalidFile;
-    }
-    static ULONGLONG counter = 0;
-    RetryBudget budget;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        ULONGLONG unique = (static_cast<ULONGLONG>(now.QuadPart) ^
-                            static_cast<ULONGLONG>(GetCurrentProcessId()) << 40) +
-                           ++counter * 0x9E3779B97F4A7C15ull;
-        // "~" and lower-case letters and digits (names compare without
-        // regard to case); a one-character name is just the one character.
-        CopyMemory(pathOut, final, static_cast<SIZE_T>(directoryLength));
-        char* name = pathOut + directoryLength;
-        int i = 0;
-        if (nameLength > 1) name[i++] = '~';
-        for (; i < nameLength; ++i, unique /= 36) {
-            name[i] = "0123456789abcdefghijklmnopqrstuvwxyz"[unique % 36];
+    // Up to 12 characters, as many as fit the path limit: never fewer than
+    // the target's name has, since the target's path fits.
+    int nameLength = static_cast<int>(kMaxPath) - 1 - directoryLength;
+    if (nameLength > kSlotNameLength) nameLength = kSlotNameLength;
+    if (nameLength < 1) return kInvalidFile;
+    const char* targetName = full + directoryLength;
+    CopyMemory(pathOut, full, static_cast<SIZE_T>(directoryLength));
+    char* name = pathOut + directoryLength;
+
+    // First what earlier saves of this target left behind.
+    if (nameLength == kSlotNameLength) {
+        for (int slot = 0; slot < kSlots; ++slot) {
+            TemporaryName(targetName, nameLength, slot, name);
+            RemoveIfAbandoned(pathOut);
         }
-        name[nameLength] = '\0';
+    }
+    RetryBudget budget;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        TemporaryName(targetName, nameLength, attempt, name);
         // CREATE_NEW: a name that exists already is never reused. Hidden
         // and temporary while it is written; DELETE access, so it can be
         // marked to go away with its handle: a process that dies in the
@@ -283,21 +338,6 @@ FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
         if (!WaitToRetry(&budget)) return kInvalidFile;
     }
     return kInvalidFile;
-}
-
-bool KeepWhenClosed(FileHandle file) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = FALSE;
-    if (SetFileInformationByHandle(ToHandle(file), FileDispositionInfo, &disposition,
-                                   sizeof disposition)) {
-        return true;
-    }
-    // Where the file could not be marked in the first place, there is no
-    // mark to take back.
-    FILE_STANDARD_INFO standard;
-    return GetFileInformationByHandleEx(ToHandle(file), FileStandardInfo, &standard,
-                                        sizeof standard) &&
-           !standard.DeletePending;
 }
 
 bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
@@ -330,7 +370,7 @@ bool WriteToFile(FileHandle file, const void* data, std::uint32_t size) {
 
 bool FlushToDisk(FileHandle file) {
     if (ShouldFail(FaultPoint::FileFlush)) return false;
-    return FlushFileBuffers(ToHandle(file)) != 0;
+    return !kFlushesToDisk || FlushFileBuffers(ToHandle(file)) != 0;
 }
 
 // Windows has no request to start writing back without waiting: the flush
@@ -341,8 +381,38 @@ void CloseFile(FileHandle file) {
     if (file != kInvalidFile) CloseHandle(ToHandle(file));
 }
 
+namespace {
+
+// Makes a temporary file outlive its handle; false when that fails (the
+// file then still goes away when closed).
+bool KeepWhenClosed(FileHandle file) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = FALSE;
+    if (SetFileInformationByHandle(ToHandle(file), FileDispositionInfo, &disposition,
+                                   sizeof disposition)) {
+        return true;
+    }
+    // Where the file could not be marked in the first place, there is no
+    // mark to take back.
+    FILE_STANDARD_INFO standard;
+    return GetFileInformationByHandleEx(ToHandle(file), FileStandardInfo, &standard,
+                                        sizeof standard) &&
+           !standard.DeletePending;
+}
+
+// Wine's ReplaceFileA moves the old file aside and deletes it before it
+// moves the new one in, so a process that ends in between leaves no
+// target at all; and it carries nothing over that a rename does not. Under
+// Wine a rename (the Unix rename beneath) replaces the target in one step.
+bool RunningUnderWine() {
+    static const bool wine =
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// Puts the closed temporary file `source` in the place of `target`; false
+// when the target cannot be replaced, and then both keep their names.
 bool ReplaceFileAtomically(const char* source, const char* target) {
-    if (ShouldFail(FaultPoint::FileReplace)) return false;
     char resolved[kMaxPath];
     const char* final = FinalTarget(target, resolved);
     if (final == nullptr) return false;
@@ -360,6 +430,7 @@ bool ReplaceFileAtomically(const char* source, const char* target) {
     // ACL over fails rather than leave the data more widely readable.
     DWORD carried = attributes & kCarriedAttributes;
     SetFileAttributesA(source, carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL);
+    if (RunningUnderWine()) return MoveRetrying(source, final);
     RetryBudget budget;
     for (;;) {
         if (ReplaceFileA(final, source, nullptr, 0, nullptr, nullptr)) return true;
@@ -374,9 +445,26 @@ bool ReplaceFileAtomically(const char* source, const char* target) {
         if (error == ERROR_UNABLE_TO_REMOVE_REPLACED) SetLastError(ERROR_SHARING_VIOLATION);
         if (!WaitToRetry(&budget)) break;
     }
-    // Both files keep their names; the new one is removed by the caller.
-    SetFileAttributesA(source, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
     return false;
+}
+
+}  // namespace
+
+bool ReplaceWithTemporary(FileHandle file, const char* temporaryPath, const char* target) {
+    // Kept only from here on: until now, closing the file (or the process
+    // ending) removed it.
+    bool kept = !ShouldFail(FaultPoint::FileReplace) && KeepWhenClosed(file);
+    CloseHandle(ToHandle(file));
+    if (!kept) return false;
+    if (ReplaceFileAtomically(temporaryPath, target)) return true;
+    DeleteFileA(temporaryPath);
+    return false;
+}
+
+void DiscardTemporary(FileHandle file, const char* temporaryPath) {
+    CloseFile(file);
+    // Gone with its handle, unless something kept it.
+    DeleteFileA(temporaryPath);
 }
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }

@@ -20,8 +20,11 @@ ErrorCode ErrorFor(FileStatus status) {
 }
 
 SeenFile::~SeenFile() {
-    platform::CloseFile(handle);
-    if (temporaryPath != nullptr) platform::RemoveFile(temporaryPath.get());
+    if (temporaryPath != nullptr) {
+        platform::DiscardTemporary(handle, temporaryPath.get());
+    } else {
+        platform::CloseFile(handle);
+    }
 }
 
 char* LocateFile(const char* name) {
@@ -92,17 +95,13 @@ void LineWriter::EndLine(std::size_t length) {
 bool LineWriter::Finish() { return Flush(); }
 
 FileStatus CommitSeenFile(SeenFile* file, const char* target) {
-    // Kept only once every byte is on the disk: until then, closing the
-    // file (or the process ending) removes it.
-    bool flushed = platform::FlushToDisk(file->handle) && platform::KeepWhenClosed(file->handle);
-    platform::CloseFile(file->handle);
+    // Put in the target's place only once every byte is on the disk: until
+    // then the destructor removes it.
+    if (!platform::FlushToDisk(file->handle)) return FileStatus::CannotWrite;
+    bool replaced = platform::ReplaceWithTemporary(file->handle, file->temporaryPath.get(), target);
     file->handle = platform::kInvalidFile;
-    if (!flushed) return FileStatus::CannotWrite;  // the destructor removes the file
-    if (!platform::ReplaceFileAtomically(file->temporaryPath.get(), target)) {
-        return FileStatus::CannotOpen;
-    }
-    file->temporaryPath.reset();  // it is the target now
-    return FileStatus::Ok;
+    file->temporaryPath.reset();  // the target now, or gone
+    return replaced ? FileStatus::Ok : FileStatus::CannotOpen;
 }
 
 }  // namespace lastspot::store

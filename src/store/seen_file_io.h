@@ -28,8 +28,9 @@ enum class FileStatus {
 protocol::ErrorCode ErrorFor(FileStatus status);
 
 // An open seen file, closed when this goes away. For writing, `handle` is
-// a new temporary file beside the target and `temporaryPath` its name; it
-// is removed unless CommitSeenFile put it in the target's place.
+// a new temporary file beside the target and `temporaryPath` its name
+// (empty while it has none); it is removed unless CommitSeenFile put it in
+// the target's place.
 struct SeenFile {
     platform::FileHandle handle = platform::kInvalidFile;
     std::unique_ptr<char[]> temporaryPath;

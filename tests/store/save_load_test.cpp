@@ -54,6 +54,8 @@ protected:
     testing::ScratchDirectory scratch_{"lastspot-store-"};
 };
 
+// Both ways of making the temporary file, where the platform has two (on
+// Linux, the unnamed file and the named one for file systems without).
 TEST_F(SaveLoad, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
     const std::string path = PathOf("t.seen");
     AddRecords("t", 3, 10);
@@ -61,21 +63,28 @@ TEST_F(SaveLoad, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
     const std::string before = Contents(path);
 
     AddRecords("t", 2000, 100);  // more than one buffer's worth of lines
-    for (int callsBefore : {0, 1, 2}) {
-        platform::FailAfter(platform::FaultPoint::FileWrite, callsBefore);
-        EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-WRITE Couldn't write file.") << callsBefore;
+    for (bool named : {false, true}) {
+        auto failAt = [named](platform::FaultPoint point, int callsBefore) {
+            if (named) platform::FailAfter(platform::FaultPoint::UnnamedFile, 0);
+            platform::FailAfter(point, callsBefore);
+        };
+        for (int callsBefore : {0, 1, 2}) {
+            failAt(platform::FaultPoint::FileWrite, callsBefore);
+            EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-WRITE Couldn't write file.") << callsBefore;
+            EXPECT_EQ(Contents(path), before);
+            ExpectOnlyFile("t.seen");
+        }
+        failAt(platform::FaultPoint::FileFlush, 0);
+        EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-WRITE Couldn't write file.");
         EXPECT_EQ(Contents(path), before);
         ExpectOnlyFile("t.seen");
-    }
-    platform::FailAfter(platform::FaultPoint::FileFlush, 0);
-    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-WRITE Couldn't write file.");
-    EXPECT_EQ(Contents(path), before);
-    ExpectOnlyFile("t.seen");
 
-    platform::FailAfter(platform::FaultPoint::FileReplace, 0);
-    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-OPEN Couldn't open file.");
-    EXPECT_EQ(Contents(path), before);
-    ExpectOnlyFile("t.seen");
+        failAt(platform::FaultPoint::FileReplace, 0);
+        EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-OPEN Couldn't open file.");
+        EXPECT_EQ(Contents(path), before);
+        ExpectOnlyFile("t.seen");
+        platform::ClearFaults();
+    }
 
     EXPECT_EQ(RunExport(::SeenSave, "t " + path), "+OK 2000");  // the first three were replaced
     EXPECT_NE(Contents(path), before);

@@ -31,15 +31,6 @@ protected:
     static void Write(const std::string& path, const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
     }
-    // The names in the scratch directory, hidden files included.
-    std::string Listing() const {
-        std::string names;
-        for (const auto& entry : fs::directory_iterator(scratch_.path())) {
-            names += entry.path().filename().string() + " ";
-        }
-        return names;
-    }
-
     testing::FreshLibrary library_;
     testing::ScratchDirectory scratch_{"lastspot-win-"};
 };
@@ -177,7 +168,7 @@ TEST_F(WindowsFiles, AProgramThatHoldsTheFileBrieflyIsWaitedFor) {
         holder.LetGoAfterMilliseconds(60);
         EXPECT_EQ(RunExport(::SeenLoad, "t " + path), "+OK 1");
     }
-    EXPECT_EQ(Listing(), "held.seen ");
+    EXPECT_EQ(scratch_.Listing(), "held.seen ");
 }
 
 TEST_F(WindowsFiles, DeviceNamesAreRefusedByTheirNameAlone) {
@@ -194,10 +185,10 @@ TEST_F(WindowsFiles, DeviceNamesAreRefusedByTheirNameAlone) {
     EXPECT_EQ(RunExport(::SeenSave, "t COM1"), "-OPEN Couldn't open file.");
     EXPECT_EQ(RunExport(::SeenSave, "t " + PathOf("lpt1.seen")), "-OPEN Couldn't open file.");
     EXPECT_EQ(RunExport(::SeenLoad, "t nul"), "-OPEN Couldn't open file.");
-    EXPECT_EQ(Listing(), "");
+    EXPECT_EQ(scratch_.Listing(), "");
 }
 
-TEST_F(WindowsFiles, ATemporaryFileIsHiddenShortAndGoesAwayWithItsHandle) {
+TEST_F(WindowsFiles, ATemporaryFileIsHiddenAndGoesAwayWithItsHandle) {
     const std::string target = PathOf("ab.seen");
     char temporary[platform::kTemporaryPathSize];
     platform::FileHandle file = platform::CreateTemporaryBeside(target.c_str(), temporary);
@@ -206,10 +197,29 @@ TEST_F(WindowsFiles, ATemporaryFileIsHiddenShortAndGoesAwayWithItsHandle) {
     ASSERT_TRUE(GetFileInformationByHandle(reinterpret_cast<HANDLE>(file), &information));
     // Also marked temporary, which Wine does not keep.
     EXPECT_NE(information.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN, 0u);
-    EXPECT_LE(std::string(temporary).size(), target.size());
     // Closing without keeping it is what a process that dies does.
     platform::CloseFile(file);
-    EXPECT_EQ(Listing(), "");
+    EXPECT_EQ(scratch_.Listing(), "");
+}
+
+// A temporary file kept by a process that ended before the file took the
+// target's place: the next save of its target removes it, unless some
+// program holds it open (a save that is still going on).
+TEST_F(WindowsFiles, ATemporaryFileLeftBehindIsRemovedByTheNextSaveOfItsTarget) {
+    const std::string target = PathOf("t.seen");
+    char temporary[platform::kTemporaryPathSize];
+    platform::DiscardTemporary(platform::CreateTemporaryBeside(target.c_str(), temporary), temporary);
+    const std::string name = fs::path(temporary).filename().string();
+    Write(temporary, "left behind");
+    {
+        Holder holder(temporary);
+        EXPECT_EQ(RunExport(::SeenSave, "t " + target), "+OK 1");
+        EXPECT_EQ(scratch_.Listing(), "t.seen " + name + " ");
+    }
+    EXPECT_EQ(RunExport(::SeenSave, "t " + PathOf("u.seen")), "+OK 1");
+    EXPECT_EQ(scratch_.Listing(), "t.seen u.seen " + name + " ");
+    EXPECT_EQ(RunExport(::SeenSave, "t " + target), "+OK 1");
+    EXPECT_EQ(scratch_.Listing(), "t.seen u.seen ");
 }
 
 }  // namespace

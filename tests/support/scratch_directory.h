@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -28,6 +29,18 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     std::string PathOf(const std::string& name) const { return (path_ / name).string(); }
+
+    // The names in the directory, hidden ones included, in order, each
+    // followed by a space.
+    std::string Listing() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+            names.insert(entry.path().filename().string());
+        }
+        std::string listing;
+        for (const std::string& name : names) listing += name + " ";
+        return listing;
+    }
 
 private:
     std::filesystem::path path_;
