@@ -30,6 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -498,7 +499,12 @@ bool HashIndex<Item, Hasher>::Verify(ForEach forEach, std::string* problem) cons
     std::size_t occupied = 0;
     for (const Table* table : {&table_, &old_}) {
         if (table->chunks == 0) continue;
-        std::size_t* expected = new std::size_t[table->chunks]();
+        // The counts each chunk should have: on the stack for the small
+        // tables a checked build verifies after every command.
+        std::size_t onStack[256] = {};
+        std::unique_ptr<std::size_t[]> onHeap;
+        if (table->chunks > 256) onHeap.reset(new std::size_t[table->chunks]());
+        std::size_t* expected = onHeap != nullptr ? onHeap.get() : onStack;
         for (std::size_t c = 0; c < table->chunks; ++c) {
             const Tags& tags = table->TagsAt(c);
             for (int s = 0; s < kSlots; ++s) {
@@ -506,7 +512,6 @@ bool HashIndex<Item, Hasher>::Verify(ForEach forEach, std::string* problem) cons
                 ++occupied;
                 std::uint64_t hash = hasher_(table->ItemsAt(c).item[s]);
                 if (tags.tag[s] != TagOf(hash)) {
-                    delete[] expected;
                     *problem = "a tag that is not its item's";
                     return false;
                 }
@@ -518,7 +523,6 @@ bool HashIndex<Item, Hasher>::Verify(ForEach forEach, std::string* problem) cons
             std::uint8_t overflow = table->TagsAt(c).overflow;
             if (overflow != 255 && overflow != expected[c]) right = false;
         }
-        delete[] expected;
         if (!right) {
             *problem = "an overflow count that its items do not make";
             return false;

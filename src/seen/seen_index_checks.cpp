@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string>
 #include <utility>
-#include <vector>
+#include <memory>
 
 #include "index/check_text.h"
 #include "seen/record_heap.h"
@@ -17,25 +17,31 @@ namespace lastspot::seen {
 
 template <typename ForEachRecord>
 bool RecordHeap::Verify(ForEachRecord forEachRecord, std::string* problem) const {
-    // The blocks by address, to place each hole in one.
-    std::vector<std::pair<const char*, const char*>> ranges;
+    // The blocks by address, to place each record and hole in one: on the
+    // stack for the few blocks of the small tables a checked build verifies
+    // after every command.
+    using Range = std::pair<const char*, const char*>;
+    std::size_t blockCount = 0;
+    for (const Block* block = blocks_; block != nullptr; block = block->next) ++blockCount;
+    Range onStack[64];
+    std::unique_ptr<Range[]> onHeap;
+    if (blockCount > 64) onHeap.reset(new Range[blockCount]);
+    Range* ranges = onHeap != nullptr ? onHeap.get() : onStack;
+    std::size_t filled = 0, held = 0, unusable = 0;
     for (const Block* block = blocks_; block != nullptr; block = block->next) {
         const char* start = reinterpret_cast<const char*>(block);
-        ranges.emplace_back(start + kHeader, start + block->bytes);
-    }
-    std::sort(ranges.begin(), ranges.end());
-    auto inside = [&ranges](const char* at, std::size_t bytes) {
-        auto after = std::upper_bound(ranges.begin(), ranges.end(), at,
-                                      [](const char* a, const auto& range) { return a < range.first; });
-        return after != ranges.begin() && at >= std::prev(after)->first && at + bytes <= std::prev(after)->second;
-    };
-    std::size_t held = 0, unusable = 0;
-    for (const Block* block = blocks_; block != nullptr; block = block->next) {
+        ranges[filled++] = {start + kHeader, start + block->bytes};
         held += block->bytes;
-        if (block->bytes < 2 * kGranule + kHeader) return (*problem = "a block too small", false);
         unusable += kHeader;
+        if (block->bytes < 2 * kGranule + kHeader) return (*problem = "a block too small", false);
     }
     if (held != held_) return (*problem = "the blocks' sizes do not add up", false);
+    std::sort(ranges, ranges + filled);
+    auto inside = [ranges, filled](const char* at, std::size_t bytes) {
+        const Range* after = std::upper_bound(ranges, ranges + filled, at,
+                                              [](const char* a, const Range& range) { return a < range.first; });
+        return after != ranges && at >= (after - 1)->first && at + bytes <= (after - 1)->second;
+    };
     std::size_t live = 0;
     bool outside = false;
     forEachRecord([&](const void* record, std::size_t bytes) {
