@@ -152,6 +152,18 @@ public:
         // Hands every item to `take` in order and empties the builder.
         template <typename Take>
         void Drain(Take take);
+        // Calls `visit(item)` for every item in order.
+        template <typename Visit>
+        void ForEach(Visit visit) const {
+            for (const Leaf* leaf = first_; leaf != nullptr; leaf = leaf->next) {
+                for (int slot = 0; slot < leaf->count; ++slot) visit(leaf->item[slot]);
+            }
+        }
+        void Swap(Builder* other) {
+            std::swap(first_, other->first_);
+            std::swap(last_, other->last_);
+            std::swap(count_, other->count_);
+        }
 
     private:
         friend class OrderedIndex;

@@ -1,5 +1,6 @@
 #include "seen/seen_record.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -343,7 +344,67 @@ void SeenIndex::Loader::Add(const RecordFields& fields) {
     ++lateCount_;
 }
 
+bool SeenIndex::Loader::MergeLate() {
+    // The late records with their prefixes, then sorted by nick (stably, so
+    // equal nicks stay in file order). Once they are in the array the list
+    // goes, and from there on a failure is the load's: it throws.
+    struct Late {
+        std::uint64_t prefix;
+        SeenRecord* record;
+    };
+    std::unique_ptr<Late[]> late;
+    try {
+        late.reset(new Late[lateCount_]);
+    } catch (const std::bad_alloc&) {
+        return false;  // stored one by one instead
+    }
+    BlockList<SeenRecord*>::Reader reader(late_);
+    for (std::size_t i = 0; i < lateCount_; ++i) {
+        SeenRecord* record = reader.Next();
+        late[i] = {text::IrcPrefix(record->nick), record};
+    }
+    late_.Clear();
+    std::stable_sort(late.get(), late.get() + lateCount_, [](const Late& a, const Late& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        return text::IrcCompare(a.record->nick, b.record->nick) < 0;
+    });
+    // One pass over both into a new run: of equal nicks the last late one
+    // stands, over a run record too.
+    Order::Builder merged;
+    std::size_t next = 0;
+    auto appendLate = [&]() {
+        while (next + 1 < lateCount_ && CompareByNick(late[next].record, late[next + 1].record) == 0) ++next;
+        merged.Append(late[next].record, late[next].prefix);
+        ++next;
+    };
+    run_.ForEach([&](SeenRecord* record) {
+        int order = -1;
+        while (next < lateCount_ && (order = CompareByNick(late[next].record, record)) < 0) appendLate();
+        if (next < lateCount_ && order == 0) return appendLate();
+        merged.Append(record, NickOrder::Prefix(record));
+    });
+    while (next < lateCount_) appendLate();
+    // The records that lost to a later line of their nick go: first those
+    // of the run (found by the late ones, still whole), then the late ones.
+    next = 0;
+    run_.ForEach([&](SeenRecord* record) {
+        while (next < lateCount_ && CompareByNick(late[next].record, record) < 0) ++next;
+        if (next < lateCount_ && CompareByNick(late[next].record, record) == 0) ReleaseRecord(&store_->heap_, record);
+    });
+    for (std::size_t i = 0; i + 1 < lateCount_; ++i) {
+        if (CompareByNick(late[i].record, late[i + 1].record) == 0) ReleaseRecord(&store_->heap_, late[i].record);
+    }
+    run_.Swap(&merged);
+    hashes_.Clear();
+    hashesLost_ = true;  // worked out again from the records
+    lateCount_ = 0;
+    return true;
+}
+
 std::unique_ptr<SeenIndex> SeenIndex::Loader::Finish() {
+    // Many records out of order (a file not written by a save): sorted and
+    // merged with the run at once, rather than stored one by one.
+    if (lateCount_ >= 64 && lateCount_ * 32 >= static_cast<std::size_t>(run_.Count())) MergeLate();
     SeenIndex* store = store_.get();
     auto count = static_cast<std::size_t>(run_.Count());
     store->order_.Adopt(&run_);

@@ -190,6 +190,13 @@ public:
         std::unique_ptr<SeenIndex> Finish();
 
     private:
+        // Sorts the late records by nick and merges them into the run, a
+        // late record taking the place of a run record of its nick and the
+        // last of several late ones winning. False, with nothing changed,
+        // when the array for the sort cannot be had; once that is had, a
+        // failure is the load's (std::bad_alloc).
+        bool MergeLate();
+
         // Values in order, in blocks of 64 KiB: a list that grows without
         // ever copying itself or asking for more than one block at a time.
         template <typename Value>
@@ -202,6 +209,10 @@ public:
             // Throws std::bad_alloc, with the list as it was.
             void Append(Value value);
             void Clear();
+            void Swap(BlockList* other) {
+                std::swap(first_, other->first_);
+                std::swap(last_, other->last_);
+            }
 
             // Hands the values out in order, one per Next.
             class Reader {

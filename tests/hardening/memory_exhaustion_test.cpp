@@ -247,6 +247,35 @@ TEST_F(MemoryExhaustion, TablesGrowOrStayAsTheyWereAtEveryAllocation) {
     }
     EXPECT_GT(loadFailures, 10) << "a load allocates blocks, leaves, inner nodes and hash segments";
 
+    // The same file with its lines in reverse nick order: the loader sorts
+    // and merges the lines out of order at once, or, without the memory for
+    // that, stores them one by one.
+    {
+        std::ifstream in(File("grow.seen"), std::ios::binary);
+        std::string header, line;
+        std::getline(in, header);
+        std::vector<std::string> lines;
+        while (std::getline(in, line)) lines.push_back(line);
+        std::ofstream out(File("reversed.seen"), std::ios::binary);
+        out << header << "\n";
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) out << *it << "\n";
+    }
+    for (long failing = 0;; ++failing) {
+        Call("SeenClear", "other");
+        Call("SeenAdd", "other solo s@h #c quit 5 5");
+        testing::FailAllocationAfter(failing);
+        std::string got = Call("SeenLoad", "other " + File("reversed.seen"));
+        bool failed = !testing::AllocationFailureArmed();
+        testing::FailAllocationAfter(-1);
+        if (got == "+OK 6000") {
+            ASSERT_EQ(testing::DumpTables(), loaded) << "reversed, failing " << failing;
+            if (!failed) break;
+            continue;
+        }
+        ASSERT_EQ(got, "-MEMORY Out of memory") << "reversed, failing " << failing;
+        ASSERT_EQ(testing::DumpTables(), before) << "reversed, failing " << failing;
+    }
+
     // Expiring nine tenths packs the rest into new blocks and fits the hash
     // table to them; with memory short it does less, never anything wrong.
     ASSERT_EQ(Call("SeenSave", "grow " + File("grow.seen")), "+OK 6000");
