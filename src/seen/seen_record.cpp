@@ -345,12 +345,13 @@ void SeenIndex::Loader::Add(const RecordFields& fields) {
 }
 
 bool SeenIndex::Loader::MergeLate() {
-    // The late records with their prefixes, then sorted by nick (stably, so
-    // equal nicks stay in file order). Once they are in the array the list
-    // goes, and from there on a failure is the load's: it throws.
+    // The late records with their prefixes and places in the file, then
+    // sorted by nick, equal nicks in file order. Once they are in the array
+    // the list goes, and from there on a failure is the load's: it throws.
     struct Late {
         std::uint64_t prefix;
         SeenRecord* record;
+        std::size_t place;
     };
     std::unique_ptr<Late[]> late;
     try {
@@ -361,12 +362,13 @@ bool SeenIndex::Loader::MergeLate() {
     BlockList<SeenRecord*>::Reader reader(late_);
     for (std::size_t i = 0; i < lateCount_; ++i) {
         SeenRecord* record = reader.Next();
-        late[i] = {text::IrcPrefix(record->nick), record};
+        late[i] = {text::IrcPrefix(record->nick), record, i};
     }
     late_.Clear();
-    std::stable_sort(late.get(), late.get() + lateCount_, [](const Late& a, const Late& b) {
+    std::sort(late.get(), late.get() + lateCount_, [](const Late& a, const Late& b) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
-        return text::IrcCompare(a.record->nick, b.record->nick) < 0;
+        int order = text::IrcCompare(a.record->nick, b.record->nick);
+        return order != 0 ? order < 0 : a.place < b.place;
     });
     // One pass over both into a new run: of equal nicks the last late one
     // stands, over a run record too.
