@@ -19,17 +19,20 @@ int ComparePrefix(const char* line, const char* prefix) {
 namespace {
 
 // Writes `value` in decimal at `out`, without a terminator; returns the
-// number of digits. Two digits at a time from a table of the hundred pairs,
-// written where they go, last first.
+// number of digits. The count comes from the value's bit width (a power of
+// two has about 1233/4096 as many decimal digits as bits), set right by one
+// comparison; the digits go two at a time from a table of the hundred
+// pairs, written where they go, last first.
 std::size_t AppendUnsigned(char* out, std::uint32_t value) {
     static constexpr char kPairs[] =
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
-    static constexpr std::uint32_t kTens[] = {10u, 100u, 1000u, 10000u, 100000u, 1000000u,
-                                              10000000u, 100000000u, 1000000000u};
-    std::size_t digits = 1;
-    while (digits <= 9 && value >= kTens[digits - 1]) ++digits;
+    // (The guess is 0 only below 8, which is one digit: 0 included.)
+    static constexpr std::uint32_t kPowers[] = {0u,      10u,      100u,      1000u,      10000u,
+                                                100000u, 1000000u, 10000000u, 100000000u, 1000000000u};
+    auto guess = static_cast<std::size_t>((std::bit_width(value | 1u) * 1233) >> 12);  // digits - 1, or one short
+    std::size_t digits = guess + (value >= kPowers[guess] ? 1 : 0);
     char* at = out + digits;
     while (value >= 100) {
         std::uint32_t pair = value % 100;
@@ -73,25 +76,33 @@ StringEnds FindStringEnds(const seen::SeenRecord& record) {
         std::uint64_t x = word ^ (byte * kBytes);
         return ~(((x & kLow) + kLow) | x | kLow);
     };
+    // Bytes below 0x10 (NUL, CR and LF among them): the bytes' high halves
+    // are zero there. Only a word with such a byte that is no NUL is looked
+    // at for CR and LF.
+    auto control = [](std::uint64_t word) {
+        std::uint64_t high = word & (0xF0 * kBytes);
+        return ~(((high & kLow) + kLow) | high | kLow);
+    };
     StringEnds ends{};
     int found = 0;
-    std::uint64_t breaks = 0;  // CR and LF bytes, of the words read
+    bool lineBreak = false;
     for (const char* p = record.nick;; p += 8) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
         std::uint64_t nul = exactly(word, 0);
-        std::uint64_t lineBreaks = exactly(word, '\r') | exactly(word, '\n');
+        std::uint64_t lineBreaks = 0;
+        if ((control(word) & ~nul) != 0) lineBreaks = exactly(word, '\r') | exactly(word, '\n');
         for (; nul != 0; nul &= nul - 1) {
             const char* at = p + (std::countr_zero(nul) >> 3);
             ends.end[found++] = at;
             if (found == 5) {
                 // Only breaks before the text's end count.
                 std::uint64_t before = at == p ? 0 : ~std::uint64_t{0} >> (64 - 8 * (at - p));
-                ends.lineBreak = breaks != 0 || (lineBreaks & before) != 0;
+                ends.lineBreak = lineBreak || (lineBreaks & before) != 0;
                 return ends;
             }
         }
-        breaks |= lineBreaks;
+        lineBreak = lineBreak || lineBreaks != 0;
     }
 }
 
