@@ -194,6 +194,8 @@ public:
         // ever copying itself or asking for more than one block at a time.
         template <typename Value>
         class BlockList {
+            struct Block;
+
         public:
             BlockList() = default;
             ~BlockList();
@@ -215,7 +217,6 @@ public:
             };
 
         private:
-            struct Block;
             Block* first_ = nullptr;
             Block* last_ = nullptr;
         };
