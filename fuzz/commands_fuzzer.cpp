@@ -74,6 +74,22 @@ std::string ConfineFileName(std::string_view arguments, std::string* path) {
     return std::string(arguments.substr(0, end + 1)) + *path;
 }
 
+// The line as it stands in the input, with its control bytes as \xHH.
+std::string Shown(std::string_view text) {
+    std::string shown;
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 32 && byte != 127) {
+            shown += c;
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            shown += hex;
+        }
+    }
+    return shown;
+}
+
 std::string ReadFile(const std::string& path) {
     std::string bytes;
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
@@ -106,7 +122,7 @@ public:
 
     void Line(std::string_view text) {
         // The history shows the line as the input gives it.
-        shown_ = lastspot::tool::ShowBytes(std::string(text));
+        shown_ = Shown(text);
         std::string expanded, error;
         if (text.find("{{") != std::string_view::npos) {
             if (!lastspot::tool::ExpandMacros(std::string(text), "", &expanded, &error) ||
@@ -139,13 +155,13 @@ public:
         std::memcpy(buffer, arguments.data(), arguments.size());
         if (command(nullptr, nullptr, buffer, nullptr, 0, 0) != 3) Fail(std::string(name) + " did not return 3");
         std::string reply = buffer;
-        history_ += "> " + shown_ + "\n< " + lastspot::tool::ShowBytes(reply) + "|\n";
+        history_ += "> " + shown_ + "\n< " + Shown(reply) + "|\n";
 
         if (name == "DllInfo") return CheckBanner(reply);
         std::optional<std::string> expected = model_.Run(std::string(name), arguments);
         if (!expected.has_value()) Fail("the model does not know " + std::string(name));
         if (reply != *expected) {
-            Fail("the model replies " + lastspot::tool::ShowBytes(*expected) + "|");
+            Fail("the model replies " + Shown(*expected) + "|");
         }
         if (name == "SeenSave" && reply.starts_with("+OK ")) CheckSaved(path);
     }
@@ -154,8 +170,7 @@ public:
     void Finish() {
         std::string tables = lastspot::testing::DumpTables();
         if (tables != model_.Dump()) {
-            Fail("the tables differ: the library holds\n" + lastspot::tool::ShowBytes(tables) +
-                 "\nthe model\n" + lastspot::tool::ShowBytes(model_.Dump()));
+            Fail("the tables differ: the library holds\n" + tables + "the model\n" + model_.Dump());
         }
         std::string problem;
         if (!lastspot::seen::CheckTables(&problem)) Fail(problem);
