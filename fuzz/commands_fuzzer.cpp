@@ -74,12 +74,12 @@ std::string ConfineFileName(std::string_view arguments, std::string* path) {
     return std::string(arguments.substr(0, end + 1)) + *path;
 }
 
-// The line as it stands in the input, with its control bytes as \xHH.
+// The text with its control bytes but LF as \xHH.
 std::string Shown(std::string_view text) {
     std::string shown;
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
-        if (byte >= 32 && byte != 127) {
+        if ((byte >= 32 && byte != 127) || byte == '\n') {
             shown += c;
         } else {
             char hex[5];
@@ -90,19 +90,21 @@ std::string Shown(std::string_view text) {
     return shown;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::string bytes;
+// Files are read and written whole, without the C library's buffer.
+void ReadFile(const std::string& path, std::string* bytes) {
+    bytes->clear();
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        std::setvbuf(file, nullptr, _IONBF, 0);
         char chunk[4096];
-        while (std::size_t got = std::fread(chunk, 1, sizeof chunk, file)) bytes.append(chunk, got);
+        while (std::size_t got = std::fread(chunk, 1, sizeof chunk, file)) bytes->append(chunk, got);
         std::fclose(file);
     }
-    return bytes;
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) lastspot::fuzz::Fail("cannot write " + path);
+    std::setvbuf(file, nullptr, _IONBF, 0);
     std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
 }
@@ -114,6 +116,7 @@ public:
     Run() {
         lastspot::host::LoadInfo info{};
         LoadDll(&info);
+        history_.clear();
     }
     ~Run() {
         for (const std::string& path : files_) std::remove(path.c_str());
@@ -121,8 +124,7 @@ public:
     }
 
     void Line(std::string_view text) {
-        // The history shows the line as the input gives it.
-        shown_ = Shown(text);
+        line_ = text;  // the history shows the line as the input gives it
         std::string expanded, error;
         if (text.find("{{") != std::string_view::npos) {
             if (!lastspot::tool::ExpandMacros(std::string(text), "", &expanded, &error) ||
@@ -155,13 +157,13 @@ public:
         std::memcpy(buffer, arguments.data(), arguments.size());
         if (command(nullptr, nullptr, buffer, nullptr, 0, 0) != 3) Fail(std::string(name) + " did not return 3");
         std::string reply = buffer;
-        history_ += "> " + shown_ + "\n< " + Shown(reply) + "|\n";
+        history_.append("> ").append(line_).append("\n< ").append(buffer).append("|\n");
 
         if (name == "DllInfo") return CheckBanner(reply);
         std::optional<std::string> expected = model_.Run(std::string(name), arguments);
         if (!expected.has_value()) Fail("the model does not know " + std::string(name));
         if (reply != *expected) {
-            Fail("the model replies " + Shown(*expected) + "|");
+            Fail("the model replies " + *expected + "|");
         }
         if (name == "SeenSave" && reply.starts_with("+OK ")) CheckSaved(path);
     }
@@ -178,7 +180,7 @@ public:
 
 private:
     [[noreturn]] void Fail(const std::string& what) {
-        lastspot::fuzz::Fail("after this history:\n" + history_ + what);
+        lastspot::fuzz::Fail("after this history:\n" + Shown(history_ + what));
     }
 
     // "NAME CONTENT", NAME maybe in double quotes.
@@ -194,13 +196,14 @@ private:
         if (held.size() > kMaxExpanded) held.resize(kMaxExpanded);
         WriteFile(path, held);
         files_.push_back(path);
-        history_ += shown_ + "\n";
+        history_.append(line_).append("\n");
     }
 
     // The file a save wrote holds what the model says it holds.
     void CheckSaved(const std::string& path) {
         files_.push_back(path);
-        std::string saved = ReadFile(path);
+        static std::string saved;
+        ReadFile(path, &saved);
         if (saved != model_.Files()[path]) {
             Fail("the saved file holds " + lastspot::tool::ShowBytes(saved) + "\nthe model's " +
                  lastspot::tool::ShowBytes(model_.Files()[path]));
@@ -214,8 +217,10 @@ private:
     }
 
     lastspot::testing::SeenModel model_;
-    std::string history_;  // the lines run so far, with the library's replies
-    std::string shown_;    // the line being run
+    // The lines run so far with the library's replies, as a transcript;
+    // kept from one input to the next for its room.
+    static inline std::string history_;
+    std::string_view line_;  // the line being run
     std::vector<std::string> files_;  // to remove at the end
 };
 

@@ -28,18 +28,18 @@ using Tables = std::map<std::string, ModelTableEntry>;  // by folded name
 // follows the last token taken and the spaces after it.
 class Line {
 public:
-    explicit Line(std::string text) : text_(std::move(text)) {}
+    explicit Line(std::string_view text) : text_(text) {}
 
     std::string Next() {
         std::size_t start = std::min(text_.find_first_not_of(' ', at_), text_.size());
         std::size_t end = std::min(text_.find(' ', start), text_.size());
         at_ = std::min(text_.find_first_not_of(' ', end), text_.size());
-        return text_.substr(start, end - start);
+        return std::string(text_.substr(start, end - start));
     }
-    std::string Rest() const { return text_.substr(at_); }
+    std::string Rest() const { return std::string(text_.substr(at_)); }
 
 private:
-    std::string text_;
+    std::string_view text_;  // borrowed
     std::size_t at_ = 0;
 };
 
@@ -59,7 +59,11 @@ std::string Ok(const std::string& payload) { return ("+OK " + payload).substr(0,
 // Most recently seen first (signed times), ties in nick order.
 bool MoreRecent(const ModelRecord* a, const ModelRecord* b) {
     if (a->seenTime != b->seenTime) return a->seenTime > b->seenTime;
-    return Fold(a->nick) < Fold(b->nick);
+    return std::lexicographical_compare(a->nick.begin(), a->nick.end(), b->nick.begin(), b->nick.end(),
+                                        [](char x, char y) {
+                                            return static_cast<unsigned char>(FoldChar(x)) <
+                                                   static_cast<unsigned char>(FoldChar(y));
+                                        });
 }
 
 // The records of the table named by the line's first token, or nullptr.
@@ -90,7 +94,8 @@ std::string TableDelMatch(Tables& tables, Line& line) {
     std::string pattern = line.Next();
     if (pattern.empty()) return "-MATCH Invalid match expression";
     std::size_t before = tables.size();
-    std::erase_if(tables, [&](const auto& entry) { return ReferenceMatch(pattern, entry.second.name); });
+    ReferencePattern cut = CutPattern(pattern);
+    std::erase_if(tables, [&](const auto& entry) { return ReferenceMatch(cut, entry.second.name); });
     return Ok(std::to_string(before - tables.size()) + " " + std::to_string(tables.size()));
 }
 
@@ -200,11 +205,11 @@ enum class Asked { Match, MatchSort, MatchCount, DelMatch };
 std::string Query(Tables& tables, Line& line, Asked asked) {
     ModelTable* table = TakeTable(tables, line);
     if (table == nullptr) return kNoTable;
-    std::string patterns[3];
+    ReferencePattern patterns[3];
     const char* failures[] = {kNoNick, "-ADDY Invalid address", "-CHAN Invalid channel"};
     for (int i = 0; i < 3; ++i) {
-        patterns[i] = line.Next();
-        if (patterns[i].empty()) return failures[i];
+        patterns[i] = CutPattern(line.Next());
+        if (patterns[i].elements.empty()) return failures[i];
     }
     std::uint32_t maxNicks = 0;
     if (asked != Asked::DelMatch) {
@@ -335,7 +340,7 @@ std::string Load(Tables& tables, const ModelFiles& files, Line& line) {
     int accepted = 0;
     for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
         if (lines[i].rfind("! ", 0) != 0) continue;
-        Line fields(lines[i].substr(2));
+        Line fields(std::string_view(lines[i]).substr(2));
         ModelRecord r;
         if (!TakeRecord(fields, &r).empty()) continue;
         loaded[Fold(r.nick)] = r;
@@ -368,7 +373,7 @@ const std::map<std::string, Command> kCommands = {
 }  // namespace
 
 std::optional<std::string> SeenModel::Run(const std::string& command, const std::string& arguments) {
-    Line line(arguments.c_str());
+    Line line(std::string_view(arguments.c_str()));
     if (command == "SeenSave") return Save(tables_, files_, line);
     if (command == "SeenLoad") return Load(tables_, files_, line);
     auto found = kCommands.find(command);

@@ -19,11 +19,13 @@ namespace lastspot::testing {
 
 // The RFC 1459 fold: "a".."~" are the lower case of "A".."^", and nothing
 // else folds.
+inline char FoldChar(char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte >= 'a' && byte <= '~' ? static_cast<char>(byte - 32) : c;
+}
+
 inline std::string Fold(std::string text) {
-    for (char& c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte >= 'a' && byte <= '~') c = static_cast<char>(byte - 32);
-    }
+    for (char& c : text) c = FoldChar(c);
     return text;
 }
 
