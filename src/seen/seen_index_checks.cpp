@@ -20,7 +20,10 @@ bool RecordHeap::Verify(ForEachRecord forEachRecord, std::string* problem) const
     // The blocks by address, to place each record and hole in one: on the
     // stack for the few blocks of the small tables a checked build verifies
     // after every command.
-    using Range = std::pair<const char*, const char*>;
+    struct Range {  // no initializers: the array on the stack is filled before it is read
+        const char* first;
+        const char* second;
+    };
     std::size_t blockCount = 0;
     for (const Block* block = blocks_; block != nullptr; block = block->next) ++blockCount;
     Range onStack[64];
@@ -36,7 +39,7 @@ bool RecordHeap::Verify(ForEachRecord forEachRecord, std::string* problem) const
         if (block->bytes < 2 * kGranule + kHeader) return (*problem = "a block too small", false);
     }
     if (held != held_) return (*problem = "the blocks' sizes do not add up", false);
-    std::sort(ranges, ranges + filled);
+    std::sort(ranges, ranges + filled, [](const Range& a, const Range& b) { return a.first < b.first; });
     auto inside = [ranges, filled](const char* at, std::size_t bytes) {
         const Range* after = std::upper_bound(ranges, ranges + filled, at,
                                               [](const char* a, const Range& range) { return a < range.first; });

@@ -201,6 +201,8 @@ public:
         // ever copying itself or asking for more than one block at a time.
         template <typename Value>
         class BlockList {
+            struct Block;
+
         public:
             BlockList() = default;
             ~BlockList();
@@ -226,7 +228,6 @@ public:
             };
 
         private:
-            struct Block;
             Block* first_ = nullptr;
             Block* last_ = nullptr;
         };

@@ -1,5 +1,5 @@
 #include <algorithm>
-#include <vector>
+#include <memory>
 
 #include "seen/table_registry.h"
 #include "text/case_map.h"
@@ -7,7 +7,15 @@
 namespace lastspot::seen {
 
 bool CheckRegistry(std::string* problem) {
-    std::vector<const TableEntry*> entries;
+    // On the stack for the few tables a checked build has after most
+    // commands.
+    std::size_t count = 0;
+    for (const TableEntry* entry = tableRegistry.head; entry != nullptr; entry = entry->next) ++count;
+    const TableEntry* onStack[32];
+    std::unique_ptr<const TableEntry*[]> onHeap;
+    if (count > 32) onHeap.reset(new const TableEntry*[count]);
+    const TableEntry** entries = onHeap != nullptr ? onHeap.get() : onStack;
+    std::size_t filled = 0;
     for (const TableEntry* entry = tableRegistry.head; entry != nullptr; entry = entry->next) {
         if (entry->name == nullptr || entry->name[0] == '\0' || entry->index == nullptr) {
             *problem = "a table without a name or an index";
@@ -19,14 +27,14 @@ bool CheckRegistry(std::string* problem) {
                        std::to_string(text::IrcHash(entry->name));
             return false;
         }
-        entries.push_back(entry);
+        entries[filled++] = entry;
     }
     // Equal names have equal hashes: sorted by hash, then name, they meet.
     auto before = [](const TableEntry* a, const TableEntry* b) {
         return a->hash != b->hash ? a->hash < b->hash : text::IrcCompare(a->name, b->name) < 0;
     };
-    std::sort(entries.begin(), entries.end(), before);
-    for (std::size_t i = 1; i < entries.size(); ++i) {
+    std::sort(entries, entries + filled, before);
+    for (std::size_t i = 1; i < filled; ++i) {
         if (!before(entries[i - 1], entries[i])) {
             *problem = std::string("tables ") + entries[i - 1]->name + " and " + entries[i]->name +
                        " have one name under the IRC case rules";

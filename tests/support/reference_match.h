@@ -15,15 +15,21 @@ namespace lastspot::testing {
 // take more text; a Percent that sets its point replaces the earlier one,
 // a Star clears it, and a Percent never takes a space. A pattern used up
 // while text remains goes straight to the backtrack, as the library's does.
-inline bool ReferenceMatch(const std::string& pattern, const std::string& text,
-                           bool exact = false) {
-    if (pattern.empty() || text.empty()) return false;
+//
+// A pattern is cut once (ReferencePattern) and matched against any number of
+// texts; the model matches every record of a table with each query's three.
+struct ReferencePattern {
     enum Kind { Star, Percent, Any, Literal, Nothing };
     struct Element {
         Kind kind;
         char c;
     };
-    std::vector<Element> elements;
+    std::vector<Element> elements;  // none: the empty pattern, which matches nothing
+};
+
+inline ReferencePattern CutPattern(const std::string& pattern) {
+    using Kind = ReferencePattern::Kind;
+    std::vector<ReferencePattern::Element> elements;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         char c = pattern[i];
         if (c == '*' || c == '%') {
@@ -32,17 +38,24 @@ inline bool ReferenceMatch(const std::string& pattern, const std::string& text,
                 star = star || pattern[i] == '*';
             }
             --i;
-            elements.push_back({star ? Star : Percent, 0});
+            elements.push_back({star ? Kind::Star : Kind::Percent, 0});
         } else if (c == '?') {
-            elements.push_back({Any, 0});
+            elements.push_back({Kind::Any, 0});
         } else if (c != '\\') {
-            elements.push_back({Literal, c});
+            elements.push_back({Kind::Literal, c});
         } else if (i + 1 < pattern.size()) {
-            elements.push_back({Literal, pattern[++i]});
+            elements.push_back({Kind::Literal, pattern[++i]});
         } else {
-            elements.push_back({Nothing, 0});
+            elements.push_back({Kind::Nothing, 0});
         }
     }
+    return {elements};
+}
+
+inline bool ReferenceMatch(const ReferencePattern& cut, const std::string& text, bool exact = false) {
+    using P = ReferencePattern;
+    const auto& elements = cut.elements;
+    if (elements.empty() || text.empty()) return false;
     auto fold = [exact](char c) {
         auto u = static_cast<unsigned char>(c);
         return !exact && u >= 'a' && u <= '~' ? u - 32 : u;
@@ -55,23 +68,23 @@ inline bool ReferenceMatch(const std::string& pattern, const std::string& text,
     std::size_t e = 0, t = 0;  // the element to match next, the text position
     for (;;) {
         if (t == text.size()) {  // only wildcards may remain, with no way back
-            while (e < elements.size() && (elements[e].kind == Star || elements[e].kind == Percent)) ++e;
+            while (e < elements.size() && (elements[e].kind == P::Star || elements[e].kind == P::Percent)) ++e;
             return e == elements.size();
         }
         if (e < elements.size()) {
-            const Element& element = elements[e];
-            if (element.kind == Percent) {  // takes nothing for now; at a space never more
+            const P::Element& element = elements[e];
+            if (element.kind == P::Percent) {  // takes nothing for now; at a space never more
                 if (text[t] != ' ') percent = {true, e + 1, t};
                 ++e;
                 continue;
             }
-            if (element.kind == Star) {
+            if (element.kind == P::Star) {
                 star = {true, e + 1, t};
                 percent = {};
                 ++e;
                 continue;
             }
-            if (element.kind == Any || (element.kind == Literal && fold(element.c) == fold(text[t]))) {
+            if (element.kind == P::Any || (element.kind == P::Literal && fold(element.c) == fold(text[t]))) {
                 ++e;
                 ++t;
                 continue;
@@ -85,6 +98,10 @@ inline bool ReferenceMatch(const std::string& pattern, const std::string& text,
         t = ++back.at;
         if (&back == &percent && (t == text.size() || text[t] == ' ')) percent = {};
     }
+}
+
+inline bool ReferenceMatch(const std::string& pattern, const std::string& text, bool exact = false) {
+    return ReferenceMatch(CutPattern(pattern), text, exact);
 }
 
 }  // namespace lastspot::testing

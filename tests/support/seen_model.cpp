@@ -1,6 +1,8 @@
 #include "support/seen_model.h"
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 #include "support/reference_match.h"
 
@@ -8,13 +10,16 @@ namespace lastspot::testing {
 
 namespace {
 
-constexpr std::size_t kReplyLimit = 1023;     // the formatter keeps this much of a reply
+constexpr std::size_t kReplyLimit = 1023;     // the formatter keeps this much of a reply or a line
 constexpr std::size_t kListLimit = 880;       // nicks in a list, the spaces not counted
-constexpr std::size_t kSavedLineLimit = 895;  // a saved line, without its CR LF
+constexpr std::size_t kSavedLineLimit = 895;  // a saved line, without its CR LF; a read one too
+constexpr std::size_t kBlockSize = 4096;      // a NUL in a file hides the rest of its block
+constexpr char kHeaderPrefix[] = "#ombrick SeenTable 1 - ";
 
 const char kNoTable[] = "-TABLE Invalid table name";
 const char kNoNick[] = "-NICK Invalid nick";
 const char kNickNotFound[] = "-FOUND Nick not found";
+const char kNoFile[] = "-FILE Invalid File";
 
 using Tables = std::map<std::string, ModelTableEntry>;  // by folded name
 
@@ -23,18 +28,18 @@ using Tables = std::map<std::string, ModelTableEntry>;  // by folded name
 // follows the last token taken and the spaces after it.
 class Line {
 public:
-    explicit Line(std::string text) : text_(std::move(text)) {}
+    explicit Line(std::string_view text) : text_(text) {}
 
     std::string Next() {
         std::size_t start = std::min(text_.find_first_not_of(' ', at_), text_.size());
         std::size_t end = std::min(text_.find(' ', start), text_.size());
         at_ = std::min(text_.find_first_not_of(' ', end), text_.size());
-        return text_.substr(start, end - start);
+        return std::string(text_.substr(start, end - start));
     }
-    std::string Rest() const { return text_.substr(at_); }
+    std::string Rest() const { return std::string(text_.substr(at_)); }
 
 private:
-    std::string text_;
+    std::string_view text_;  // borrowed
     std::size_t at_ = 0;
 };
 
@@ -54,7 +59,11 @@ std::string Ok(const std::string& payload) { return ("+OK " + payload).substr(0,
 // Most recently seen first (signed times), ties in nick order.
 bool MoreRecent(const ModelRecord* a, const ModelRecord* b) {
     if (a->seenTime != b->seenTime) return a->seenTime > b->seenTime;
-    return Fold(a->nick) < Fold(b->nick);
+    return std::lexicographical_compare(a->nick.begin(), a->nick.end(), b->nick.begin(), b->nick.end(),
+                                        [](char x, char y) {
+                                            return static_cast<unsigned char>(FoldChar(x)) <
+                                                   static_cast<unsigned char>(FoldChar(y));
+                                        });
 }
 
 // The records of the table named by the line's first token, or nullptr.
@@ -85,7 +94,8 @@ std::string TableDelMatch(Tables& tables, Line& line) {
     std::string pattern = line.Next();
     if (pattern.empty()) return "-MATCH Invalid match expression";
     std::size_t before = tables.size();
-    std::erase_if(tables, [&](const auto& entry) { return ReferenceMatch(pattern, entry.second.name); });
+    ReferencePattern cut = CutPattern(pattern);
+    std::erase_if(tables, [&](const auto& entry) { return ReferenceMatch(cut, entry.second.name); });
     return Ok(std::to_string(before - tables.size()) + " " + std::to_string(tables.size()));
 }
 
@@ -100,16 +110,15 @@ std::string TableClear(Tables& tables, Line&) {
 // ---------------------------------------------------------------------------
 // The record commands
 
-std::string Add(Tables& tables, Line& line) {
-    ModelTable* table = TakeTable(tables, line);
-    if (table == nullptr) return kNoTable;
-    ModelRecord r;
-    // The words, then the numbers, each tested in turn.
+// Takes "nick address channel type seen-time time-spent text" from the
+// line into `*r`: the words, then the numbers, each tested in turn. Gives
+// the reply to the first test that fails, or "".
+std::string TakeRecord(Line& line, ModelRecord* r) {
     const std::pair<std::string*, const char*> words[] = {
-        {&r.nick, kNoNick},
-        {&r.address, "-ADDY Invalid address"},
-        {&r.channel, "-CHAN Invalid channel"},
-        {&r.type, "-TYPE Invalid type"},
+        {&r->nick, kNoNick},
+        {&r->address, "-ADDY Invalid address"},
+        {&r->channel, "-CHAN Invalid channel"},
+        {&r->type, "-TYPE Invalid type"},
     };
     for (const auto& [word, failure] : words) {
         *word = line.Next();
@@ -119,9 +128,18 @@ std::string Add(Tables& tables, Line& line) {
     if (!IsDecimal(seen)) return "-WHEN Invalid seen time";
     std::string spent = line.Next();
     if (!IsDecimal(spent)) return "-TIMESPENT Invalid time spent";
-    r.seenTime = static_cast<std::int32_t>(DecimalValue(seen));
-    r.timeSpent = static_cast<std::int32_t>(DecimalValue(spent));
-    r.text = line.Rest();
+    r->seenTime = static_cast<std::int32_t>(DecimalValue(seen));
+    r->timeSpent = static_cast<std::int32_t>(DecimalValue(spent));
+    r->text = line.Rest();
+    return "";
+}
+
+std::string Add(Tables& tables, Line& line) {
+    ModelTable* table = TakeTable(tables, line);
+    if (table == nullptr) return kNoTable;
+    ModelRecord r;
+    std::string failure = TakeRecord(line, &r);
+    if (!failure.empty()) return failure;
     (*table)[Fold(r.nick)] = r;
     return Ok("");
 }
@@ -187,11 +205,11 @@ enum class Asked { Match, MatchSort, MatchCount, DelMatch };
 std::string Query(Tables& tables, Line& line, Asked asked) {
     ModelTable* table = TakeTable(tables, line);
     if (table == nullptr) return kNoTable;
-    std::string patterns[3];
+    ReferencePattern patterns[3];
     const char* failures[] = {kNoNick, "-ADDY Invalid address", "-CHAN Invalid channel"};
     for (int i = 0; i < 3; ++i) {
-        patterns[i] = line.Next();
-        if (patterns[i].empty()) return failures[i];
+        patterns[i] = CutPattern(line.Next());
+        if (patterns[i].elements.empty()) return failures[i];
     }
     std::uint32_t maxNicks = 0;
     if (asked != Asked::DelMatch) {
@@ -247,6 +265,91 @@ std::string Expire(Tables& tables, Line& line) {
     return Ok(std::to_string(removed));
 }
 
+// ---------------------------------------------------------------------------
+// Seen files
+
+// A saved file's bytes, and the number of record lines in it.
+std::pair<std::string, int> FormFile(const std::string& token, const ModelTable& table) {
+    std::string file = ("#ombrick SeenTable 1 -  " + token).substr(0, kReplyLimit) + "\r\n";
+    int lines = 0;
+    for (const auto& [key, r] : table) {
+        // Seen time and time spent as unsigned 32-bit numbers, so they load
+        // back as the same bits.
+        std::string line = "! " + r.nick + " " + r.address + " " + r.channel + " " + r.type + " " +
+                           std::to_string(static_cast<std::uint32_t>(r.seenTime)) + " " +
+                           std::to_string(static_cast<std::uint32_t>(r.timeSpent)) + " ";
+        // A record that would not load back as itself is left out; a text
+        // that makes the line too long is cut.
+        bool lineEnd = (line + r.text).find_first_of("\r\n") != std::string::npos;
+        if (lineEnd || line.size() > kSavedLineLimit) continue;
+        file += line + r.text.substr(0, kSavedLineLimit - line.size()) + "\r\n";
+        ++lines;
+    }
+    return {file, lines};
+}
+
+std::string Save(Tables& tables, ModelFiles& files, Line& line) {
+    std::string token = line.Next();
+    auto found = tables.find(Fold(token));
+    if (found == tables.end()) return kNoTable;
+    std::string name = line.Rest();
+    if (name.empty()) return kNoFile;
+    auto [bytes, lines] = FormFile(token, found->second.records);
+    files[name] = std::move(bytes);
+    return Ok(std::to_string(lines));
+}
+
+// The file's lines as the loader reads them: in blocks of kBlockSize bytes,
+// each cut at its first NUL; LF ends a line, CR is dropped, and the
+// character that would be a line's (kSavedLineLimit + 1)th ends it and is
+// lost. The last line is the one left unfinished at the end (maybe empty).
+std::vector<std::string> FileLines(const std::string& bytes) {
+    std::vector<std::string> lines(1);
+    std::size_t examined = 0;  // characters of the line, CRs included
+    for (std::size_t at = 0; at < bytes.size(); at += kBlockSize) {
+        std::string_view block = std::string_view(bytes).substr(at, kBlockSize);
+        for (char c : block.substr(0, block.find('\0'))) {
+            if (++examined == kSavedLineLimit + 1 || c == '\n') {
+                lines.emplace_back();
+                examined = 0;
+            } else if (c != '\r') {
+                lines.back() += c;
+            }
+        }
+    }
+    return lines;
+}
+
+// The table takes the records of the file's record lines ("! " and what
+// SeenAdd takes after the table), later lines replacing earlier ones of the
+// same nick, but only from a seen file: one whose first line, or all it
+// holds when it ends no line, begins with the header; an empty file is
+// one with no records. The unfinished last line is not read.
+std::string Load(Tables& tables, const ModelFiles& files, Line& line) {
+    ModelTable* table = TakeTable(tables, line);
+    if (table == nullptr) return kNoTable;
+    std::string name = line.Rest();
+    if (name.empty()) return kNoFile;
+    auto file = files.find(name);
+    if (file == files.end()) return "-NOFILE File not found or invalid";
+    std::vector<std::string> lines = FileLines(file->second);
+    if (!file->second.empty() && lines[0].rfind(kHeaderPrefix, 0) != 0) {
+        return "-OPTFILE Invalid Seen File";
+    }
+    ModelTable loaded;
+    int accepted = 0;
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        if (lines[i].rfind("! ", 0) != 0) continue;
+        Line fields(std::string_view(lines[i]).substr(2));
+        ModelRecord r;
+        if (!TakeRecord(fields, &r).empty()) continue;
+        loaded[Fold(r.nick)] = r;
+        ++accepted;
+    }
+    *table = std::move(loaded);
+    return Ok(std::to_string(accepted));
+}
+
 using Command = std::string (*)(Tables&, Line&);
 
 const std::map<std::string, Command> kCommands = {
@@ -270,31 +373,18 @@ const std::map<std::string, Command> kCommands = {
 }  // namespace
 
 std::optional<std::string> SeenModel::Run(const std::string& command, const std::string& arguments) {
+    Line line(std::string_view(arguments.c_str()));
+    if (command == "SeenSave") return Save(tables_, files_, line);
+    if (command == "SeenLoad") return Load(tables_, files_, line);
     auto found = kCommands.find(command);
     if (found == kCommands.end()) return std::nullopt;
-    Line line(arguments.c_str());
     return found->second(tables_, line);
 }
 
-bool SeenModel::Unpredicted(const std::string& command) {
-    return command == "DllInfo" || command == "SeenSave" || command == "SeenLoad";
-}
+bool SeenModel::Unpredicted(const std::string& command) { return command == "DllInfo"; }
 
 std::string SeenModel::SavedFile(const std::string& token, const ModelTable& table) {
-    std::string file = "#ombrick SeenTable 1 -  " + token + "\r\n";
-    for (const auto& [key, r] : table) {
-        // Seen time and time spent as unsigned 32-bit numbers, so they load
-        // back as the same bits.
-        std::string line = "! " + r.nick + " " + r.address + " " + r.channel + " " + r.type + " " +
-                           std::to_string(static_cast<std::uint32_t>(r.seenTime)) + " " +
-                           std::to_string(static_cast<std::uint32_t>(r.timeSpent)) + " ";
-        // A record that would not load back as itself is left out; a text
-        // that makes the line too long is cut.
-        bool lineEnd = (line + r.text).find_first_of("\r\n") != std::string::npos;
-        if (lineEnd || line.size() > kSavedLineLimit) continue;
-        file += line + r.text.substr(0, kSavedLineLimit - line.size()) + "\r\n";
-    }
-    return file;
+    return FormFile(token, table).first;
 }
 
 const ModelTable* SeenModel::Find(const std::string& name) const {

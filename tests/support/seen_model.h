@@ -2,10 +2,11 @@
 // match and expiry command, worked out from plain std::maps. It shares no
 // code with the library: the case rule and the tokenizer are written out
 // here, and patterns go through the reference matcher. The randomized tests
-// run each command line against the library and the model and compare the
-// replies and, now and then, every table; the model also says what a saved
-// file holds, and its one entry point (a command name and an argument line
-// in, the reply out) is what a differential fuzzer needs.
+// and the commands fuzzer run each command line against the library and the
+// model and compare the replies and the tables. SeenSave and SeenLoad work
+// on the model's own files, a map from the name the command gives to the
+// bytes: a save puts there what the library must write, a load reads a file
+// by the loader's reading rules.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +19,13 @@ namespace lastspot::testing {
 
 // The RFC 1459 fold: "a".."~" are the lower case of "A".."^", and nothing
 // else folds.
+inline char FoldChar(char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte >= 'a' && byte <= '~' ? static_cast<char>(byte - 32) : c;
+}
+
 inline std::string Fold(std::string text) {
-    for (char& c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte >= 'a' && byte <= '~') c = static_cast<char>(byte - 32);
-    }
+    for (char& c : text) c = FoldChar(c);
     return text;
 }
 
@@ -52,22 +55,27 @@ struct ModelTableEntry {
     ModelTable records;
 };
 
+// Seen files by the name SeenSave and SeenLoad are given: their bytes.
+using ModelFiles = std::map<std::string, std::string>;
+
 class SeenModel {
 public:
     // The reply the library gives to `command` with `arguments` (read up to
     // their first NUL, as the library reads the host's buffer), the tables
-    // changed as the library changes them; nullopt for a command the model
-    // does not know, and for the Unpredicted ones.
+    // and files changed as the library changes them; nullopt for a command
+    // the model does not know, and for the Unpredicted one. A name that is
+    // not among the files is one the library finds nowhere.
     std::optional<std::string> Run(const std::string& command, const std::string& arguments);
 
-    // The commands whose replies hang on more than the tables: DllInfo (the
-    // build's banner), SeenSave and SeenLoad (the file system). For saving,
-    // SavedFile says what the file holds.
+    // DllInfo, whose reply is the build's banner.
     static bool Unpredicted(const std::string& command);
 
     // The bytes SeenSave writes for `table` when the command names it
     // `token`; the reply counts its record lines.
     static std::string SavedFile(const std::string& token, const ModelTable& table);
+
+    // The files SeenSave writes and SeenLoad reads.
+    ModelFiles& Files() { return files_; }
 
     // The table called `name` in any spelling, or nullptr.
     const ModelTable* Find(const std::string& name) const;
@@ -80,6 +88,7 @@ public:
 
 private:
     std::map<std::string, ModelTableEntry> tables_;  // by folded name
+    ModelFiles files_;
 };
 
 }  // namespace lastspot::testing
