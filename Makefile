@@ -110,7 +110,7 @@ bench-compare: compare-bench-build
 # The same at 10,000, 100,000 and 1,000,000 records, drawn as
 # docs/performance.svg (gnuplot).
 bench-chart: compare-bench-build
-	scripts/bench-chart.sh build-bench/bin/compare_bench $(COMPARE_ROUNDS) docs/performance.svg
+	scripts/bench-chart.sh build-bench/bin/compare_bench $(COMPARE_ROUNDS) docs/performance.svg build-bench/chart-figures.tsv
 
 # The same program built with mingw for x64 (no SQLite there), run under
 # wine64 against the 64-bit DLL: the Windows heap measured too.

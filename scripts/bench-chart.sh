@@ -2,24 +2,30 @@
 # Draws docs/performance.svg: the comparison benchmark at 10,000, 100,000
 # and 1,000,000 records (CHART_SIZES overrides them), one panel per command,
 # time per call (point commands) or per record (the others) against table
-# size, lastspot beside each store that answers the same command.
-#   bench-chart.sh COMPARE_BENCH ROUNDS OUT_SVG
+# size, lastspot beside each store that answers the same command. The
+# figures are kept in FIGURES; with CHART_REDRAW=1 the chart is drawn again
+# from them without running the benchmark.
+#   bench-chart.sh COMPARE_BENCH ROUNDS OUT_SVG FIGURES
 set -euo pipefail
-bench=$1 rounds=$2 out=$3
+bench=$1 rounds=$2 out=$3 figures=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-for records in ${CHART_SIZES:-10000 100000 1000000}; do
-    echo "bench-chart: $records records" >&2
-    "$bench" "$records" "$rounds" --figures "$work/figures.tsv" | tee "$work/table-$records.txt" >&2
-done
+if [ "${CHART_REDRAW:-0}" != 1 ]; then
+    rm -f "$figures"
+    for records in ${CHART_SIZES:-10000 100000 1000000}; do
+        echo "bench-chart: $records records" >&2
+        "$bench" "$records" "$rounds" --figures "$figures" >&2
+    done
+fi
+[ -s "$figures" ] || { echo "bench-chart: no figures in $figures" >&2; exit 1; }
 
 # One file per operation and store, of "records value" lines by size; the
 # index file maps "operation|store" to its number.
 awk -F'\t' -v dir="$work" '
     { key = $2 "|" $3
       if (!(key in id)) { id[key] = ++files; print files "\t" key > (dir "/index") }
-      print $1, $4 > (dir "/" id[key] ".dat") }' "$work/figures.tsv"
+      print $1, $4 > (dir "/" id[key] ".dat") }' "$figures"
 
 panels=("Get hit" "Get miss" "Add new" "Add replace" "Del"
         "MatchCount, selective (random adds)" "MatchSort, every record (random adds)"
@@ -39,7 +45,8 @@ declare -A style=([lastspot]="lw 3 lc rgb '#c0392b'" [hash]="lc rgb '#2980b9'" [
     echo "set logscale xy"
     echo "set xtics ('10k' 10000, '100k' 100000, '1M' 1000000)"
     echo "set xrange [7000:1400000]"
-    echo "set key top right noenhanced opaque font ',9' samplen 2"
+    # The legend beside each panel, where no line runs under it.
+    echo "set key outside right top noenhanced font ',9' samplen 2"
     echo "set termoption noenhanced"
     echo "set grid ytics"
     for panel in "${panels[@]}"; do
