@@ -258,23 +258,32 @@ private:
     // The leaf and slot that hold `item` itself, with the path to it.
     Leaf* Locate(const Item* item, Path* path, int* slot) const;
 
+    // Moves `n` slots of `from`, from slot `first` on, to `to`'s slot `at`
+    // on: both of a node's arrays at once. The two may be one node, the
+    // ranges overlapping.
+    static void MoveSlots(Leaf* to, int at, const Leaf* from, int first, int n) {
+        std::memmove(&to->hint[at], &from->hint[first], sizeof(std::uint32_t) * n);
+        std::memmove(&to->item[at], &from->item[first], sizeof(Item*) * n);
+    }
+    static void MoveSlots(Inner* to, int at, const Inner* from, int first, int n) {
+        std::memmove(&to->key[at], &from->key[first], sizeof(std::uint64_t) * n);
+        std::memmove(&to->child[at], &from->child[first], sizeof(void*) * n);
+    }
+
     void InsertAt(Leaf* leaf, int slot, Item* item, std::uint64_t prefix) {
-        std::memmove(&leaf->hint[slot + 1], &leaf->hint[slot], sizeof(std::uint32_t) * (leaf->count - slot));
-        std::memmove(&leaf->item[slot + 1], &leaf->item[slot], sizeof(Item*) * (leaf->count - slot));
+        MoveSlots(leaf, slot + 1, leaf, slot, leaf->count - slot);
         leaf->hint[slot] = HintOf(prefix);
         leaf->item[slot] = item;
         ++leaf->count;
     }
     static void InsertChild(Inner* inner, int slot, std::uint64_t key, void* child) {
-        std::memmove(&inner->key[slot + 1], &inner->key[slot], sizeof(std::uint64_t) * (inner->count - slot));
-        std::memmove(&inner->child[slot + 1], &inner->child[slot], sizeof(void*) * (inner->count - slot));
+        MoveSlots(inner, slot + 1, inner, slot, inner->count - slot);
         inner->key[slot] = key;
         inner->child[slot] = child;
         ++inner->count;
     }
     static void RemoveChild(Inner* inner, int slot) {
-        std::memmove(&inner->key[slot], &inner->key[slot + 1], sizeof(std::uint64_t) * (inner->count - slot - 1));
-        std::memmove(&inner->child[slot], &inner->child[slot + 1], sizeof(void*) * (inner->count - slot - 1));
+        MoveSlots(inner, slot, inner, slot + 1, inner->count - slot - 1);
         --inner->count;
     }
 
@@ -456,8 +465,7 @@ Item* OrderedIndex<Item, Order>::Insert(Item* item) {
     // moves over, so items added in ascending order fill their leaves.
     int keep = slot == kLeafSlots && leaf->next == nullptr ? kLeafSlots : kLeafSlots / 2;
     int moved = kLeafSlots - keep;
-    std::memcpy(rightLeaf->hint, &leaf->hint[keep], sizeof(std::uint32_t) * moved);
-    std::memcpy(rightLeaf->item, &leaf->item[keep], sizeof(Item*) * moved);
+    MoveSlots(rightLeaf, 0, leaf, keep, moved);
     rightLeaf->count = moved;
     leaf->count = keep;
     rightLeaf->next = leaf->next;
@@ -483,8 +491,7 @@ Item* OrderedIndex<Item, Order>::Insert(Item* item) {
         Inner* sibling = spare[--spares];
         int half = kInnerSlots / 2;
         sibling->count = kInnerSlots - half;
-        std::memcpy(sibling->key, &parent->key[half], sizeof(std::uint64_t) * sibling->count);
-        std::memcpy(sibling->child, &parent->child[half], sizeof(void*) * sibling->count);
+        MoveSlots(sibling, 0, parent, half, sibling->count);
         parent->count = half;
         std::uint64_t siblingKey = sibling->key[0];  // the separator the parent's parent takes
         if (at <= half) {
@@ -549,8 +556,7 @@ void OrderedIndex<Item, Order>::Remove(const Item* item) {
 template <typename Item, typename Order>
 void OrderedIndex<Item, Order>::RemoveSlot(Path* path, Leaf* leaf, int slot) {
     --leaf->count;
-    std::memmove(&leaf->hint[slot], &leaf->hint[slot + 1], sizeof(std::uint32_t) * (leaf->count - slot));
-    std::memmove(&leaf->item[slot], &leaf->item[slot + 1], sizeof(Item*) * (leaf->count - slot));
+    MoveSlots(leaf, slot, leaf, slot + 1, leaf->count - slot);
     --count_;
     if (height_ == 0) {
         if (count_ == 0) FreeNodes();
@@ -576,8 +582,7 @@ void OrderedIndex<Item, Order>::Rebalance(Path* path, int level) {
             auto* l = static_cast<Leaf*>(left);
             auto* r = static_cast<Leaf*>(right);
             if (l->count + r->count <= kLeafSlots) {
-                std::memcpy(&l->hint[l->count], r->hint, sizeof(std::uint32_t) * r->count);
-                std::memcpy(&l->item[l->count], r->item, sizeof(Item*) * r->count);
+                MoveSlots(l, l->count, r, 0, r->count);
                 l->count += r->count;
                 l->next = r->next;
                 ::operator delete(r);
@@ -588,18 +593,14 @@ void OrderedIndex<Item, Order>::Rebalance(Path* path, int level) {
                 int leftCount = total / 2;
                 if (l->count < leftCount) {  // move r's first items to l's end
                     int n = leftCount - l->count;
-                    std::memcpy(&l->hint[l->count], r->hint, sizeof(std::uint32_t) * n);
-                    std::memcpy(&l->item[l->count], r->item, sizeof(Item*) * n);
-                    std::memmove(r->hint, &r->hint[n], sizeof(std::uint32_t) * (r->count - n));
-                    std::memmove(r->item, &r->item[n], sizeof(Item*) * (r->count - n));
+                    MoveSlots(l, l->count, r, 0, n);
+                    MoveSlots(r, 0, r, n, r->count - n);
                     l->count += n;
                     r->count -= n;
                 } else {  // move l's last items to r's front
                     int n = l->count - leftCount;
-                    std::memmove(&r->hint[n], r->hint, sizeof(std::uint32_t) * r->count);
-                    std::memmove(&r->item[n], r->item, sizeof(Item*) * r->count);
-                    std::memcpy(r->hint, &l->hint[leftCount], sizeof(std::uint32_t) * n);
-                    std::memcpy(r->item, &l->item[leftCount], sizeof(Item*) * n);
+                    MoveSlots(r, n, r, 0, r->count);
+                    MoveSlots(r, 0, l, leftCount, n);
                     l->count -= n;
                     r->count += n;
                 }
@@ -612,8 +613,7 @@ void OrderedIndex<Item, Order>::Rebalance(Path* path, int level) {
             std::uint64_t between = parent->key[leftSlot + 1];
             if (l->count + r->count <= kInnerSlots) {
                 // r's first child takes the parent's separator as its own.
-                std::memcpy(&l->key[l->count], r->key, sizeof(std::uint64_t) * r->count);
-                std::memcpy(&l->child[l->count], r->child, sizeof(void*) * r->count);
+                MoveSlots(l, l->count, r, 0, r->count);
                 l->key[l->count] = between;
                 l->count += r->count;
                 ::operator delete(r);
@@ -625,20 +625,16 @@ void OrderedIndex<Item, Order>::Rebalance(Path* path, int level) {
                 if (l->count < leftCount) {  // rotate r's first children left
                     int n = leftCount - l->count;
                     r->key[0] = between;
-                    std::memcpy(&l->key[l->count], r->key, sizeof(std::uint64_t) * n);
-                    std::memcpy(&l->child[l->count], r->child, sizeof(void*) * n);
+                    MoveSlots(l, l->count, r, 0, n);
                     parent->key[leftSlot + 1] = r->key[n];
-                    std::memmove(r->key, &r->key[n], sizeof(std::uint64_t) * (r->count - n));
-                    std::memmove(r->child, &r->child[n], sizeof(void*) * (r->count - n));
+                    MoveSlots(r, 0, r, n, r->count - n);
                     l->count += n;
                     r->count -= n;
                 } else {  // rotate l's last children right
                     int n = l->count - leftCount;
-                    std::memmove(&r->key[n], r->key, sizeof(std::uint64_t) * r->count);
-                    std::memmove(&r->child[n], r->child, sizeof(void*) * r->count);
+                    MoveSlots(r, n, r, 0, r->count);
                     r->key[n] = between;
-                    std::memcpy(r->key, &l->key[leftCount], sizeof(std::uint64_t) * n);
-                    std::memcpy(r->child, &l->child[leftCount], sizeof(void*) * n);
+                    MoveSlots(r, 0, l, leftCount, n);
                     parent->key[leftSlot + 1] = r->key[0];
                     l->count -= n;
                     r->count += n;
