@@ -6,8 +6,10 @@
 // the only places that know which system they run on.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // How the exports are declared. 32-bit Windows hosts call library entry
 // points with the standard calling convention (the callee pops its
@@ -52,6 +54,38 @@ void HeapRelease(void* block);
 // A copy of `text` on the process heap (length plus one for the terminator),
 // or nullptr when the heap is exhausted. Released with HeapRelease.
 char* HeapCopyString(const char* text);
+
+// ---------------------------------------------------------------------------
+// Byte search. The first `byte` among the `length` bytes at `p`, or nullptr.
+// The C library's memchr where it reads many bytes at once (glibc); on
+// Windows eight bytes at a time of our own, since the msvcrt there looks at
+// one byte at a time: under Wine it took 2.5 times as long, and a load spent
+// a third of its time finding line ends.
+inline const char* FindByte(const char* p, std::size_t length, char byte) {
+#ifdef _WIN32
+    // A word holds the byte where its XOR with eight copies of the byte has
+    // a zero byte; the lowest such byte is found exactly.
+    constexpr std::uint64_t kBytes = 0x0101010101010101u;
+    const std::uint64_t pattern = kBytes * static_cast<unsigned char>(byte);
+    const char* end = p + length;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        word ^= pattern;
+        std::uint64_t zero = (word - kBytes) & ~word & (0x80 * kBytes);
+        if (zero != 0) return p + (std::countr_zero(zero) >> 3);
+    }
+    for (; p < end; ++p) {
+        if (*p == byte) return p;
+    }
+    return nullptr;
+#else
+    return static_cast<const char*>(std::memchr(p, byte, length));
+#endif
+}
+inline char* FindByte(char* p, std::size_t length, char byte) {
+    return const_cast<char*>(FindByte(static_cast<const char*>(p), length, byte));
+}
 
 // ---------------------------------------------------------------------------
 // Bounded formatting. Every reply and every line of a seen file is formed

@@ -41,7 +41,7 @@ public:
             // would be its (kMaxLineLength + 1)th.
             std::size_t room = kMaxLineLength + 1 - examined_;
             std::size_t span = std::min(static_cast<std::size_t>(end - p), room);
-            auto* lineFeed = static_cast<char*>(std::memchr(p, '\n', span));
+            char* lineFeed = platform::FindByte(p, span, '\n');
             if (lineFeed == nullptr && span < room) {  // the line goes on in the next bytes
                 Keep(p, span);
                 examined_ += span;
@@ -51,7 +51,7 @@ public:
             if (examined_ == 0) {
                 std::size_t size = kept;
                 if (size != 0 && p[size - 1] == '\r') --size;
-                if (std::memchr(p, '\r', size) == nullptr) {
+                if (platform::FindByte(p, size, '\r') == nullptr) {
                     char* line = p;
                     line[size] = '\0';  // over the CR, the LF or the character lost
                     p += kept + 1;
@@ -81,7 +81,7 @@ private:
     void Keep(const char* p, std::size_t length) {
         const char* end = p + length;
         while (p < end) {
-            const auto* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
+            const char* cr = platform::FindByte(p, static_cast<std::size_t>(end - p), '\r');
             const char* stop = cr != nullptr ? cr : end;
             std::memcpy(line_ + stored_, p, static_cast<std::size_t>(stop - p));
             stored_ += static_cast<std::size_t>(stop - p);
@@ -137,8 +137,8 @@ void SeenLoad(char* buffer) {
         for (std::uint32_t at = 0; at < got && !stopped; at += kBlockSize) {
             char* block = bytes.get() + at;
             std::size_t length = std::min(kBlockSize, got - at);
-            const void* nul = std::memchr(block, '\0', length);
-            if (nul != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(nul) - block);
+            const char* nul = platform::FindByte(block, length, '\0');
+            if (nul != nullptr) length = static_cast<std::size_t>(nul - block);
             stopped = !reader->Feed(block, length, onLine);
         }
         if (got != kReadSize) break;  // the end of the file

@@ -46,6 +46,25 @@ TEST(Formatting, PercentSignsEmptyStringsAndZero) {
     EXPECT_STREQ(out, "");
 }
 
+// Every length up to a few words, the byte sought at every place (and
+// nowhere), bytes on both sides of 0x80 around it: the first one is found,
+// never one beyond the length.
+TEST(ByteSearch, FindsTheFirstOfTheByteAndNothingPastTheLength) {
+    for (char sought : {'\0', '\n', '\r', ' ', '\x80', '\xFF'}) {
+        for (std::size_t length = 0; length <= 24; ++length) {
+            for (std::size_t at = 0; at <= length; ++at) {
+                std::string bytes(length + 8, sought);  // the byte again past the length
+                for (std::size_t i = 0; i < length; ++i) bytes[i] = i % 2 ? '\x7F' : static_cast<char>(sought ^ 1);
+                if (at < length) bytes[at] = sought;
+                if (at + 1 < length) bytes[at + 1] = sought;
+                const char* found = platform::FindByte(bytes.data(), length, sought);
+                EXPECT_EQ(found, at < length ? bytes.data() + at : nullptr)
+                    << "byte " << int(sought) << ", length " << length << ", at " << at;
+            }
+        }
+    }
+}
+
 TEST(Replies, ErrorsAreCodeWordSpaceMessage) {
     char out[platform::kFormatLimit];
     protocol::ReplyError(out, protocol::ErrorCode::Found);
