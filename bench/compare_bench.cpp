@@ -686,34 +686,45 @@ private:
     }
 
     // The library saves its table; stdio writes the bytes of the library's
-    // file; SQLite writes a copy of its database.
+    // file; SQLite writes a copy of its database. Each writes twice in its
+    // turn and the faster counts: how long a flush to disk takes swings by
+    // half between one write and the next (the disk still busy with what
+    // came before), and one write a round measured the disk's moods more
+    // than the saves.
     void Save(Row row) {
         std::string line = std::string(kTableName) + " " + librarySeen_;
         std::string saved = "+OK " + std::to_string(w_.n);
+        auto faster = [](auto write) { return std::min(write(), write()); };
         std::vector<Variant> variants = {
             {kLastspot, [&](std::string&) {
-                 std::string reply;
-                 double time = NanosecondsPer(w_.n, [&] { reply = Library(lib_.save, line); });
-                 Expect(reply, saved, "SeenSave");
-                 return time;
+                 return faster([&] {
+                     std::string reply;
+                     double time = NanosecondsPer(w_.n, [&] { reply = Library(lib_.save, line); });
+                     Expect(reply, saved, "SeenSave");
+                     return time;
+                 });
              }},
             {kStdio, [&](std::string&) {
                  std::vector<char> bytes = ReadWhole(librarySeen_);
-                 return NanosecondsPer(w_.n, [&] {
-                     std::FILE* out = std::fopen(stdioSeen_.c_str(), "wb");
-                     bool written = out != nullptr &&
-                                    std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
-                                    SyncToDisk(out);
-                     if (out != nullptr) std::fclose(out);
-                     if (!written) Die("stdio save failed");
+                 return faster([&] {
+                     return NanosecondsPer(w_.n, [&] {
+                         std::FILE* out = std::fopen(stdioSeen_.c_str(), "wb");
+                         bool written = out != nullptr &&
+                                        std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
+                                        SyncToDisk(out);
+                         if (out != nullptr) std::fclose(out);
+                         if (!written) Die("stdio save failed");
+                     });
                  });
              }}};
 #if LASTSPOT_BENCH_SQLITE
         variants.push_back({kSqlite, [&](std::string&) {
-                                std::error_code ignored;
-                                fs::remove(sqliteFile_, ignored);
-                                return NanosecondsPer(w_.n, [&] {
-                                    if (!sqlite_.Save(sqliteFile_)) Die("SQLite save failed");
+                                return faster([&] {
+                                    std::error_code ignored;
+                                    fs::remove(sqliteFile_, ignored);
+                                    return NanosecondsPer(w_.n, [&] {
+                                        if (!sqlite_.Save(sqliteFile_)) Die("SQLite save failed");
+                                    });
                                 });
                             }});
 #endif
