@@ -63,7 +63,14 @@ FileStatus OpenSeenFile(const char* name, FileMode mode, SeenFile* file) {
     return FileStatus::Ok;
 }
 
-LineWriter::LineWriter(platform::FileHandle file) : file_(file), buffer_(new char[kCapacity]) {}
+LineWriter::LineWriter(platform::FileHandle file) : file_(file) {
+    try {
+        buffer_.reset(new char[kLargeCapacity]);
+    } catch (const std::bad_alloc&) {
+        capacity_ = kSmallCapacity;
+        buffer_.reset(new char[kSmallCapacity]);
+    }
+}
 
 bool LineWriter::Flush() {
     if (!failed_ && used_ != 0) {
@@ -81,7 +88,7 @@ bool LineWriter::Flush() {
 }
 
 char* LineWriter::LineSpace() {
-    if (used_ + kLineRoom + 2 > kCapacity && !Flush()) return nullptr;
+    if (used_ + kLineRoom + 2 > capacity_ && !Flush()) return nullptr;
     return failed_ ? nullptr : buffer_.get() + used_;
 }
 

@@ -84,11 +84,16 @@ public:
     bool Finish();
 
 private:
-    static constexpr std::size_t kCapacity = 64 * 1024;
+    // A megabyte where it can be had: a write per 64 KiB cost a save about
+    // a tenth of its time. When a block that large cannot be had (a 32-bit
+    // client's address space runs short) the buffer is 64 KiB.
+    static constexpr std::size_t kLargeCapacity = 1024 * 1024;
+    static constexpr std::size_t kSmallCapacity = 64 * 1024;
     static constexpr std::size_t kWriteBackStretch = 4 * 1024 * 1024;
     bool Flush();
 
     platform::FileHandle file_;
+    std::size_t capacity_ = kLargeCapacity;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     std::size_t unsent_ = 0;  // written since the disk was last asked to start

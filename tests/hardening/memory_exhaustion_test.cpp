@@ -222,6 +222,27 @@ TEST_F(MemoryExhaustion, TablesGrowOrStayAsTheyWereAtEveryAllocation) {
     }
     EXPECT_GT(failures, 100) << "adds met growths";
     ASSERT_EQ(Call("SeenSave", "grow " + File("grow.seen")), "+OK 6000");
+    // Saving those lines, far more than a small buffer holds, with each
+    // allocation failing in turn: the same bytes all the same (a smaller
+    // buffer when the large one cannot be had), or -MEMORY and no file.
+    const std::string saved = testing::FileContents(File("grow.seen"));
+    int savedAnyway = 0;
+    for (long failing = 0;; ++failing) {
+        fs::remove(File("short.seen"));
+        testing::FailAllocationAfter(failing);
+        std::string got = Call("SeenSave", "grow " + File("short.seen"));
+        bool failed = !testing::AllocationFailureArmed();
+        testing::FailAllocationAfter(-1);
+        if (got == "+OK 6000") {
+            ASSERT_EQ(testing::FileContents(File("short.seen")), saved) << "failing " << failing;
+            if (!failed) break;
+            ++savedAnyway;
+            continue;
+        }
+        ASSERT_EQ(got, "-MEMORY Out of memory") << "failing " << failing;
+        ASSERT_FALSE(fs::exists(File("short.seen"))) << "failing " << failing;
+    }
+    EXPECT_GT(savedAnyway, 0) << "a save's large buffer failed and the small one served";
     const std::string before = testing::DumpTables();
     ASSERT_EQ(Call("SeenLoad", "other " + File("grow.seen")), "+OK 6000");
     const std::string loaded = testing::DumpTables();
