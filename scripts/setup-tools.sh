@@ -16,8 +16,6 @@ if [ "${#missing[@]}" -gt 0 ]; then
         echo "setup-tools: must run as root to install ${missing[*]}" >&2
         exit 1
     fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+    "$(dirname "$0")/apt-install.sh" "${missing[@]}"
 fi
 echo "setup-tools: native build and test tools are ready"

@@ -29,9 +29,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
     fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+    "$(dirname "$0")/apt-install.sh" "${missing[@]}"
 fi
 
 # Hand 32-bit ELF programs (the 32-bit Wine loader) to qemu.
