@@ -10,11 +10,14 @@
 // nothing behind.
 //
 // Growth never stops the world: when the table is six sevenths full, a table
-// of twice the chunks is made, new items go there, and every change moves
-// eight more chunks of the old table over, until none is left. Lookups look
-// in both while that lasts. The tables are made of segments of at most
-// 1,024 chunks, so no block is larger than 56 KiB however large the table,
-// which a 32-bit process's scattered address space can give.
+// of twice the chunks is begun; each change then allocates and clears two
+// of its segments while new items still go to the present table, which has
+// a seventh of its slots to spare and needs far fewer changes than that.
+// Once the larger table is whole, new items go there, and every change
+// moves eight more chunks of the old table over, until none is left.
+// Lookups look in both while that lasts. The tables are made of segments of
+// at most 1,024 chunks, so no block is larger than 56 KiB however large the
+// table, which a 32-bit process's scattered address space can give.
 //
 // The index does not own its items. It finds the hash of a stored item with
 // the owner's hasher, which is asked only while chunks move:
@@ -48,6 +51,8 @@ public:
     // of the old table's chunks' worth of changes, few enough that no
     // change waits long.
     static constexpr std::size_t kMovedPerChange = 8;
+    // Segments of a larger table made per change while it is begun.
+    static constexpr std::size_t kMadePerChange = 2;
 
     explicit HashIndex(Hasher hasher = Hasher()) : hasher_(hasher) {}
     ~HashIndex() { Clear(); }
@@ -99,14 +104,15 @@ public:
         if (table_.chunks != 0) __builtin_prefetch(&table_.TagsAt(HomeOf(hash, table_)));
     }
 
-    // Makes sure the next Insert has a slot: starts a growth when the table
+    // Makes sure the next Insert has a slot: begins a growth when the table
     // is full enough. When memory for a larger table cannot be had, the
-    // present one fills further; only when it has no free slot at all does
-    // this throw std::bad_alloc, with nothing changed.
+    // present one fills further (and a later call tries again); only when
+    // it has no free slot at all does this throw std::bad_alloc, with
+    // nothing changed.
     void Reserve();
 
     // Stores `item`, whose key is not stored; Reserve must have come first.
-    // Moves a chunk of a growth along. Cannot fail.
+    // Takes a growth a step along. Cannot fail.
     void Insert(Item* item, std::uint64_t hash) {
         InsertIn(&table_, item, hash);
         ++count_;
@@ -133,6 +139,7 @@ public:
     void Clear() {
         FreeTable(&table_);
         FreeTable(&old_);
+        FreeTable(&larger_);
         count_ = 0;
         moved_ = 0;
     }
@@ -172,7 +179,7 @@ public:
     template <typename ForEach>
     bool Verify(ForEach forEach, std::string* problem) const;
 
-    std::size_t Bytes() const { return TableBytes(table_) + TableBytes(old_); }
+    std::size_t Bytes() const { return TableBytes(table_) + TableBytes(old_) + TableBytes(larger_); }
 
 private:
     struct Tags {
@@ -190,6 +197,7 @@ private:
 
     // A table's chunks, in segments of kSegmentChunks (or all of them, when
     // fewer): each segment's tags in one block and its pointers in another.
+    // A table being begun has its directory and its first `segments`.
     // While a growth moves a table's chunks out, the pointer blocks it has
     // passed are freed at once: a lookup there reads tags only, all clear.
     struct Table {
@@ -198,6 +206,7 @@ private:
         std::size_t chunks = 0;     // a power of two; 0: no table
         std::size_t segments = 0;   // segments allocated
         std::size_t perSegment = 0;
+        std::size_t Segments() const { return chunks == 0 ? 0 : chunks / perSegment; }  // when whole
         Tags& TagsAt(std::size_t i) const { return tags[i >> kSegmentBits][i & (kSegmentChunks - 1)]; }
         Items& ItemsAt(std::size_t i) const { return items[i >> kSegmentBits][i & (kSegmentChunks - 1)]; }
     };
@@ -218,6 +227,7 @@ private:
     static int SlotOfBit(std::uint64_t bits) { return std::countr_zero(bits) >> 3; }
 
     bool Moving() const { return old_.chunks != 0; }
+    bool Beginning() const { return larger_.chunks != 0; }
     const Table& TableOf(const Place& place) const { return place.old ? old_ : table_; }
 
     template <typename Same>
@@ -307,6 +317,11 @@ private:
     // A table of `chunks` chunks, all empty. Throws std::bad_alloc, having
     // freed what it got.
     static Table MakeTable(std::size_t chunks);
+    // The directory of such a table, with no segment yet; then up to
+    // `count` more of its segments, each empty (std::bad_alloc leaves the
+    // table as it was).
+    static Table BeginTable(std::size_t chunks);
+    static void AddSegments(Table* table, std::size_t count);
     static void FreeTable(Table* table);
     static std::size_t TableBytes(const Table& table) {
         std::size_t bytes = table.segments * (table.perSegment * sizeof(Tags) + 2 * sizeof(void*));
@@ -325,13 +340,20 @@ private:
 
     // Moves the old table's chunks over, up to `chunks` of them.
     void MoveChunks(std::size_t chunks);
+    // Makes more of the larger table, and once it is whole, moves to it.
+    void BeginAlong(std::size_t segments);
     void MoveAlong() {
-        if (Moving()) MoveChunks(kMovedPerChange);
+        if (Moving()) {
+            MoveChunks(kMovedPerChange);
+        } else if (Beginning()) {
+            BeginAlong(kMadePerChange);
+        }
     }
 
     Hasher hasher_;
     Table table_;   // where new items go
     Table old_;     // the table a growth is moving out of (chunks 0 when none)
+    Table larger_;  // the table a growth has begun to make (chunks 0 when none)
     std::size_t moved_ = 0;  // old chunks moved over so far
     std::size_t count_ = 0;
 };
@@ -339,25 +361,41 @@ private:
 // ---------------------------------------------------------------------------
 
 template <typename Item, typename Hasher>
-typename HashIndex<Item, Hasher>::Table HashIndex<Item, Hasher>::MakeTable(std::size_t chunks) {
+typename HashIndex<Item, Hasher>::Table HashIndex<Item, Hasher>::BeginTable(std::size_t chunks) {
     Table table;
     table.perSegment = std::min(chunks, kSegmentChunks);
     std::size_t segments = chunks / table.perSegment;
     // The directory: the tag blocks' pointers, then the pointer blocks'.
     auto** directory = static_cast<void**>(::operator new(2 * segments * sizeof(void*)));
+    std::memset(directory, 0, 2 * segments * sizeof(void*));  // segments not yet made
     table.tags = reinterpret_cast<Tags**>(directory);
     table.items = reinterpret_cast<Items**>(directory + segments);
     table.chunks = chunks;
-    try {
-        for (; table.segments < segments; ++table.segments) {
-            table.items[table.segments] = nullptr;
-            table.tags[table.segments] = nullptr;
-            table.tags[table.segments] = static_cast<Tags*>(::operator new(table.perSegment * sizeof(Tags)));
-            std::memset(table.tags[table.segments], 0, table.perSegment * sizeof(Tags));  // every slot empty
-            table.items[table.segments] = static_cast<Items*>(::operator new(table.perSegment * sizeof(Items)));
+    return table;
+}
+
+template <typename Item, typename Hasher>
+void HashIndex<Item, Hasher>::AddSegments(Table* table, std::size_t count) {
+    for (; count > 0 && table->segments < table->Segments(); --count) {
+        std::size_t s = table->segments;
+        table->tags[s] = static_cast<Tags*>(::operator new(table->perSegment * sizeof(Tags)));
+        try {
+            table->items[s] = static_cast<Items*>(::operator new(table->perSegment * sizeof(Items)));
+        } catch (const std::bad_alloc&) {
+            ::operator delete(table->tags[s]);
+            throw;
         }
+        std::memset(table->tags[s], 0, table->perSegment * sizeof(Tags));  // every slot empty
+        ++table->segments;
+    }
+}
+
+template <typename Item, typename Hasher>
+typename HashIndex<Item, Hasher>::Table HashIndex<Item, Hasher>::MakeTable(std::size_t chunks) {
+    Table table = BeginTable(chunks);
+    try {
+        AddSegments(&table, table.Segments());
     } catch (const std::bad_alloc&) {
-        if (table.segments < segments) ++table.segments;  // its tags, if any, go too
         FreeTable(&table);
         throw;
     }
@@ -377,23 +415,49 @@ void HashIndex<Item, Hasher>::FreeTable(Table* table) {
 template <typename Item, typename Hasher>
 void HashIndex<Item, Hasher>::Reserve() {
     if (Moving()) {
-        // A growth keeps ahead of the inserts (it moves two chunks per
+        // A growth keeps ahead of the inserts (it moves eight chunks per
         // change and the new table takes six items per old chunk before it
         // is full), so the new table always has room.
         assert(count_ < table_.chunks * kSlots);
         return;
     }
-    if (count_ < table_.chunks * kFullPerChunk) return;
-    try {
-        Table larger = MakeTable(table_.chunks == 0 ? 1 : table_.chunks * 2);
-        old_ = table_;
-        table_ = larger;
-        moved_ = 0;
-        if (old_.chunks == 0 || count_ == 0) FreeTable(&old_);
-    } catch (const std::bad_alloc&) {
-        // No larger table: the present one fills further while it can.
-        if (count_ >= table_.chunks * kSlots) throw;
+    std::size_t larger = table_.chunks == 0 ? 1 : table_.chunks * 2;
+    if (!Beginning() && count_ >= table_.chunks * kFullPerChunk) {
+        try {
+            larger_ = BeginTable(larger);
+            // A small table is made whole at once: a few segments are no pause.
+            if (larger_.Segments() <= kMadePerChange) AddSegments(&larger_, kMadePerChange);
+        } catch (const std::bad_alloc&) {
+            // No larger table: the present one fills further while it can,
+            // and a later call tries again.
+            FreeTable(&larger_);
+        }
+        BeginAlong(0);
     }
+    if (count_ < table_.chunks * kSlots) return;
+    // No free slot left (memory has been short): the larger table whole
+    // now, or std::bad_alloc with no item moved.
+    if (!Beginning()) larger_ = BeginTable(larger);
+    AddSegments(&larger_, larger_.Segments());
+    BeginAlong(0);
+}
+
+template <typename Item, typename Hasher>
+void HashIndex<Item, Hasher>::BeginAlong(std::size_t segments) {
+    if (!Beginning()) return;
+    try {
+        AddSegments(&larger_, segments);
+    } catch (const std::bad_alloc&) {
+        // The present table fills further; the next Reserve begins again.
+        FreeTable(&larger_);
+        return;
+    }
+    if (larger_.segments < larger_.Segments()) return;
+    old_ = table_;
+    table_ = larger_;
+    larger_ = Table();
+    moved_ = 0;
+    if (old_.chunks == 0 || count_ == 0) FreeTable(&old_);
 }
 
 template <typename Item, typename Hasher>
@@ -453,6 +517,7 @@ bool HashIndex<Item, Hasher>::RebuildWithHashes(std::size_t count, Next next) {
     assert(taken == count);
     FreeTable(&table_);
     FreeTable(&old_);
+    FreeTable(&larger_);
     table_ = fresh;
     moved_ = 0;
     count_ = count;
@@ -463,6 +528,7 @@ template <typename Item, typename Hasher>
 template <typename Next>
 void HashIndex<Item, Hasher>::Refill(Next next) {
     FreeTable(&old_);
+    FreeTable(&larger_);
     moved_ = 0;
     for (std::size_t s = 0; s < table_.segments; ++s) {
         std::memset(table_.tags[s], 0, table_.perSegment * sizeof(Tags));

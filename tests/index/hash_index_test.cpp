@@ -2,7 +2,8 @@
 // that collide on purpose: every item in one chunk's run, a handful of
 // hashes, or the full spread. Random inserts and erases against std::set,
 // with growths moving chunks over between them, and the overflow counts,
-// tags and tallies checked by Verify.
+// tags and tallies checked by Verify; and a large table's growths, made
+// over many changes, under allocation failures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "index/hash_index.h"
+#include "support/counting_allocator.h"
 
 namespace lastspot::index {
 namespace {
@@ -128,6 +130,54 @@ TEST_P(HashIndexTest, RebuiltAndRefilledTablesFindEveryItem) {
     for (Number* n : held) {
         bool keptOne = n->value % 14 == 7;
         EXPECT_EQ(hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }) != nullptr, keptOne);
+    }
+}
+
+// A large table grows over many changes: its larger table is made a few
+// segments per change, so no insert allocates more than a handful of
+// blocks however large the table; an allocation that fails while it is
+// being made loses nothing, and the growth begins again later.
+TEST(HashIndexGrowth, LargeTablesGrowAFewBlocksPerChangeAndSurviveFailuresOnTheWay) {
+    CollidingHasher hasher{0};
+    Hash hash(hasher);
+    std::vector<std::unique_ptr<Number>> pool;
+    std::vector<Number*> held;
+    std::mt19937_64 random(17);
+    auto found = [&](Number* n) { return hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }) == n; };
+    const std::size_t count = 150000;  // growths to 32 segments and past
+    std::int64_t mostBlocks = 0;
+    int failed = 0;  // allocations that failed in a growth
+    for (std::size_t i = 0; i < count; ++i) {
+        pool.push_back(std::make_unique<Number>(Number{i}));
+        Number* n = pool.back().get();
+        bool failing = i >= count / 2 && random() % 4 == 0;
+        if (failing) lastspot::testing::FailAllocationAfter(static_cast<long>(random() % 3));
+        std::int64_t before = lastspot::testing::Allocations().made;
+        hash.Reserve();
+        hash.Insert(n, hasher(n));
+        if (!failing) mostBlocks = std::max(mostBlocks, lastspot::testing::Allocations().made - before);
+        if (failing && !lastspot::testing::AllocationFailureArmed()) ++failed;
+        lastspot::testing::FailAllocationAfter(-1);
+        held.push_back(n);
+        if (i % 3 == 0) {
+            // Erasures move a growth along too.
+            std::size_t at = random() % held.size();
+            Number* gone = held[at];
+            ASSERT_TRUE(hash.Erase(gone, hasher(gone)));
+            held[at] = held.back();
+            held.pop_back();
+            ASSERT_FALSE(found(gone));
+        }
+        ASSERT_EQ(hash.Count(), held.size());
+        if (i % 9973 == 0) ExpectValid(hash, held);
+    }
+    ExpectValid(hash, held);
+    for (Number* n : held) ASSERT_TRUE(found(n)) << n->value;
+    if (lastspot::testing::AllocationsAreCounted()) {
+        // A directory and two segments' tags and pointers at most.
+        EXPECT_LE(mostBlocks, 5);
+        EXPECT_GT(mostBlocks, 0);
+        EXPECT_GT(failed, 0);
     }
 }
 
