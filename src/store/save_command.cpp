@@ -19,7 +19,8 @@ void SeenSave(char* buffer) {
     SeenFile file;
     FileStatus status = OpenSeenFile(fileName, FileMode::Write, &file);
     if (status != FileStatus::Ok) return protocol::ReplyError(buffer, ErrorFor(status));
-    LineWriter writer(file.handle);
+    // Lines run to about a hundred characters; a guess only sizes the buffer.
+    LineWriter writer(file.handle, (static_cast<std::size_t>(table->index->Count()) + 1) * 128);
 
     // Each line is formed straight into the writer's buffer, which has room
     // for the first line whatever happens.

@@ -1,5 +1,6 @@
 #include "store/seen_file_io.h"
 
+#include <algorithm>
 #include <cassert>
 #include <new>
 
@@ -63,10 +64,12 @@ FileStatus OpenSeenFile(const char* name, FileMode mode, SeenFile* file) {
     return FileStatus::Ok;
 }
 
-LineWriter::LineWriter(platform::FileHandle file) : file_(file) {
+LineWriter::LineWriter(platform::FileHandle file, std::size_t expectedBytes)
+    : file_(file), capacity_(std::clamp(expectedBytes, kSmallCapacity, kLargeCapacity)) {
     try {
-        buffer_.reset(new char[kLargeCapacity]);
+        buffer_.reset(new char[capacity_]);
     } catch (const std::bad_alloc&) {
+        if (capacity_ == kSmallCapacity) throw;
         capacity_ = kSmallCapacity;
         buffer_.reset(new char[kSmallCapacity]);
     }

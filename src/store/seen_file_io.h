@@ -65,10 +65,12 @@ FileStatus OpenSeenFile(const char* name, FileMode mode, SeenFile* file);
 char* LocateFile(const char* name);
 
 // Lines on their way to a file, gathered in a fixed buffer so a save makes
-// a few large writes instead of one per record.
+// a few large writes instead of one per record. `expectedBytes`, roughly
+// what will be written, sizes the buffer: a small table's save takes no
+// megabyte it does not need.
 class LineWriter {
 public:
-    explicit LineWriter(platform::FileHandle file);
+    LineWriter(platform::FileHandle file, std::size_t expectedBytes);
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
 
@@ -84,16 +86,16 @@ public:
     bool Finish();
 
 private:
-    // A megabyte where it can be had: a write per 64 KiB cost a save about
-    // a tenth of its time. When a block that large cannot be had (a 32-bit
-    // client's address space runs short) the buffer is 64 KiB.
+    // Up to a megabyte where it can be had: a write per 64 KiB cost a large
+    // save about a tenth of its time. When a block that large cannot be had
+    // (a 32-bit client's address space runs short) the buffer is 64 KiB.
     static constexpr std::size_t kLargeCapacity = 1024 * 1024;
     static constexpr std::size_t kSmallCapacity = 64 * 1024;
     static constexpr std::size_t kWriteBackStretch = 4 * 1024 * 1024;
     bool Flush();
 
     platform::FileHandle file_;
-    std::size_t capacity_ = kLargeCapacity;
+    std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     std::size_t unsent_ = 0;  // written since the disk was last asked to start
