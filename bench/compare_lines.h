@@ -11,7 +11,7 @@
 #include <string>
 
 #include "protocol/tokenizer.h"
-#include "seen/record_commands.h"
+#include "seen/record_line.h"
 #include "platform/platform.h"
 #include "text/case_map.h"
 
@@ -32,7 +32,7 @@ struct AddLine : seen::RecordFields {
     bool Parse(char* buffer) {
         char* cursor = buffer;
         if (text::IrcCompare(protocol::NextToken(&cursor), kTableName) != 0) return false;
-        return seen::ParseRecordFields(cursor, this) == seen::AddLineResult::Added;
+        return seen::ParseRecordFields(cursor, std::strlen(cursor), this) == seen::AddLineResult::Added;
     }
 };
 

@@ -1,35 +1,9 @@
-// The everyday record commands, and the add-line parser that loading a
-// seen file shares with SeenAdd.
+// The everyday record commands on one table.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
-#include "seen/seen_record.h"
+#include "seen/record_line.h"
 
 namespace lastspot::seen {
-
-// What AddRecordLine reports: Added when the record was added or replaced,
-// otherwise the first test that failed, in the order they are made.
-enum class AddLineResult {
-    Added,
-    NoTable,
-    NoNick,
-    NoAddress,
-    NoChannel,
-    NoType,
-    BadSeenTime,
-    BadTimeSpent,
-};
-
-// Parses "nick address channel type seen-time time-spent text" (cut in
-// place): the four words must be non-empty and the two numbers decimal
-// (taken modulo 2^32); the text is the rest of the line after the time
-// spent, unchanged. Returns Added with `*fields` set, or the first test
-// that failed (NoNick to BadTimeSpent).
-AddLineResult ParseRecordFields(char* line, RecordFields* fields);
-// The same for a line of `length` characters (line[length] is its NUL).
-AddLineResult ParseRecordFields(char* line, std::size_t length, RecordFields* fields);
 
 // Parses "table nick address channel type seen-time time-spent text" (cut
 // in place) and adds or replaces the nick's record in that table, which

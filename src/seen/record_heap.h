@@ -36,7 +36,6 @@ public:
     // Gives back what Allocate(bytes) gave.
     void Free(void* room, std::size_t bytes);
 
-
     // Gives back every block; every record is gone.
     void ReleaseAll();
 
@@ -60,7 +59,7 @@ public:
     // block and of its list's size, and the records, holes and the rest
     // adding up to what the blocks hold. `forEachRecord(visit)` calls
     // visit(start, bytes) for each record the table holds. On failure
-    // `*problem` says what is wrong.
+    // `*problem` says what is wrong. Defined in record_heap_checks.h.
     template <typename ForEachRecord>
     bool Verify(ForEachRecord forEachRecord, std::string* problem) const;
 
@@ -80,6 +79,7 @@ private:
     };
     static constexpr std::size_t kHeader = (sizeof(Block) + kGranule - 1) & ~(kGranule - 1);
     static constexpr std::size_t kClasses = kLargest / kGranule + 1;
+    class BlockRanges;  // for the check
 
     void AddHole(char* at, std::size_t bytes);
     void FreeSpares();

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "seen/seen_record.h"
+#include "seen/seen_index.h"
 
 namespace lastspot::seen {
 

@@ -5,7 +5,8 @@
 
 #include "protocol/reply.h"
 #include "platform/platform.h"
-#include "seen/record_commands.h"
+#include "seen/record_line.h"
+#include "seen/seen_index_loader.h"
 #include "seen/table_registry.h"
 #include "store/seen_file.h"
 #include "store/seen_file_io.h"
@@ -94,6 +95,59 @@ private:
     std::size_t stored_ = 0;
 };
 
+// What a load has taken from the file's lines so far: the header's verdict
+// and the records. Every record line goes into the new store, whatever the
+// header names, so a file saved from one table loads into any other.
+struct LoadedLines {
+    seen::SeenIndexLoader records;
+    int accepted = 0;
+    bool headerRead = false;
+    bool badHeader = false;
+
+    // Takes one line; false when the file is no seen file and reading stops.
+    bool Take(char* line, std::size_t length) {
+        if (!headerRead) {
+            headerRead = true;
+            badHeader = ComparePrefix(line, kHeaderPrefix) != 0;
+            return !badHeader;
+        }
+        seen::RecordFields f;
+        if (length >= 2 && line[0] == '!' && line[1] == ' ' &&
+            seen::ParseRecordFields(line + 2, length - 2, &f) == seen::AddLineResult::Added) {
+            records.Add(f);
+            ++accepted;
+        }
+        return true;
+    }
+};
+
+// Reads the file to its end (or until `lines` stops it), feeding each block
+// to `reader`. False when a read fails.
+bool ReadLines(platform::FileHandle handle, LineReader* reader, LoadedLines* lines) {
+    std::unique_ptr<char[]> bytes(new char[kReadSize]);
+    auto take = [lines](char* line, std::size_t length) { return lines->Take(line, length); };
+    bool anyBytes = false, stopped = false;
+    while (!stopped) {
+        std::uint32_t got = 0;
+        if (!platform::ReadFromFile(handle, bytes.get(), kReadSize, &got)) return false;
+        anyBytes = anyBytes || got != 0;
+        for (std::uint32_t at = 0; at < got && !stopped; at += kBlockSize) {
+            char* block = bytes.get() + at;
+            std::size_t length = std::min(kBlockSize, got - at);
+            const char* nul = platform::FindByte(block, length, '\0');
+            if (nul != nullptr) length = static_cast<std::size_t>(nul - block);
+            stopped = !reader->Feed(block, length, take);
+        }
+        if (got != kReadSize) break;  // the end of the file
+    }
+    // A file whose bytes never completed a first line is a seen file only
+    // if that unfinished line is a header (an empty file loads as empty).
+    if (!lines->headerRead && anyBytes) {
+        lines->badHeader = ComparePrefix(reader->Unfinished(), kHeaderPrefix) != 0;
+    }
+    return true;
+}
+
 }  // namespace
 
 void SeenLoad(char* buffer) {
@@ -105,54 +159,14 @@ void SeenLoad(char* buffer) {
     FileStatus status = OpenSeenFile(cursor, FileMode::Read, &file);
     if (status != FileStatus::Ok) return protocol::ReplyError(buffer, ErrorFor(status));
 
-    // Every record line goes into the command's table, whatever the file's
-    // header says, so a file saved from one table loads into any other.
-    seen::SeenIndex::Loader gathered;
-    int accepted = 0;
-    bool headerRead = false, badHeader = false;
-    auto onLine = [&](char* line, std::size_t length) {
-        if (!headerRead) {
-            headerRead = true;
-            badHeader = ComparePrefix(line, kHeaderPrefix) != 0;
-            return !badHeader;
-        }
-        seen::RecordFields f;
-        if (length >= 2 && line[0] == '!' && line[1] == ' ' &&
-            seen::ParseRecordFields(line + 2, length - 2, &f) == seen::AddLineResult::Added) {
-            gathered.Add(f);
-            ++accepted;
-        }
-        return true;
-    };
-
+    LoadedLines lines;
     auto reader = std::make_unique<LineReader>();
-    std::unique_ptr<char[]> bytes(new char[kReadSize]);
-    bool anyBytes = false, stopped = false;
-    while (!stopped) {
-        std::uint32_t got = 0;
-        if (!platform::ReadFromFile(file.handle, bytes.get(), kReadSize, &got)) {
-            return protocol::ReplyError(buffer, protocol::ErrorCode::Read);
-        }
-        anyBytes = anyBytes || got != 0;
-        for (std::uint32_t at = 0; at < got && !stopped; at += kBlockSize) {
-            char* block = bytes.get() + at;
-            std::size_t length = std::min(kBlockSize, got - at);
-            const char* nul = platform::FindByte(block, length, '\0');
-            if (nul != nullptr) length = static_cast<std::size_t>(nul - block);
-            stopped = !reader->Feed(block, length, onLine);
-        }
-        if (got != kReadSize) break;  // the end of the file
-    }
-    // A file whose bytes never completed a first line is a seen file only
-    // if that unfinished line is a header (an empty file loads as empty).
-    if (!headerRead && anyBytes) {
-        badHeader = ComparePrefix(reader->Unfinished(), kHeaderPrefix) != 0;
-    }
-    if (badHeader) return protocol::ReplyError(buffer, protocol::ErrorCode::OptFile);
+    if (!ReadLines(file.handle, reader.get(), &lines)) return protocol::ReplyError(buffer, protocol::ErrorCode::Read);
+    if (lines.badHeader) return protocol::ReplyError(buffer, protocol::ErrorCode::OptFile);
 
     // The old records go only once the new ones are in place.
-    delete std::exchange(table->index, gathered.Finish().release());
-    platform::FormatBounded(buffer, "+OK %d", accepted);
+    delete std::exchange(table->index, lines.records.Finish().release());
+    platform::FormatBounded(buffer, "+OK %d", lines.accepted);
 }
 
 }  // namespace lastspot::store

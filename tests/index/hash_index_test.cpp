@@ -1,6 +1,6 @@
 // The hash side of a table, on items that are plain numbers, under hashers
 // that collide on purpose: every item in one chunk's run, a handful of
-// hashes, or the full spread. Random inserts and erases against std::set,
+// hashes, or the full spread. Random inserts and removes against std::set,
 // with growths moving chunks over between them, and the overflow counts,
 // tags and tallies checked by Verify; and a large table's growths, made
 // over many changes, under allocation failures.
@@ -49,7 +49,7 @@ void ExpectValid(const Hash& hash, const std::vector<Number*>& held) {
 
 class HashIndexTest : public ::testing::TestWithParam<std::uint64_t> {};
 
-TEST_P(HashIndexTest, RandomInsertsAndErasesAgreeWithStdSetThroughGrowths) {
+TEST_P(HashIndexTest, RandomInsertsAndRemovesAgreeWithStdSetThroughGrowths) {
     CollidingHasher hasher{GetParam()};
     // All-colliding items make every operation walk the whole run: fewer.
     const int steps = GetParam() == 1 ? 3000 : 60000;
@@ -60,7 +60,7 @@ TEST_P(HashIndexTest, RandomInsertsAndErasesAgreeWithStdSetThroughGrowths) {
     std::vector<Number*> held;  // what the hash holds, in no order
     auto find = [&](std::uint64_t value) {
         Number key{value};
-        return hash.Find(hasher(&key), [value](const Number* n) { return n->value == value; });
+        return hash.Find(hasher(&key), [value](const Number* n) { return n->value == value; }).item;
     };
     for (int step = 0; step < steps; ++step) {
         std::uint64_t value = random() % 5000;
@@ -77,10 +77,10 @@ TEST_P(HashIndexTest, RandomInsertsAndErasesAgreeWithStdSetThroughGrowths) {
             held.push_back(pool.back().get());
         } else {
             Number key{value};
-            auto place = hash.Locate(hasher(&key), [value](const Number* n) { return n->value == value; });
+            auto place = hash.Find(hasher(&key), [value](const Number* n) { return n->value == value; });
             ASSERT_EQ(place.item != nullptr, model.count(value) != 0) << value;
             if (place.item == nullptr) continue;
-            hash.EraseAt(place, hasher(&key));
+            hash.RemoveAt(place, hasher(&key));
             model.erase(value);
             held.erase(std::find(held.begin(), held.end(), place.item));
         }
@@ -98,8 +98,8 @@ TEST_P(HashIndexTest, RandomInsertsAndErasesAgreeWithStdSetThroughGrowths) {
 }
 
 // Rebuilding moves every item into a table sized for them; refilling puts
-// them back into the same table (for when a new one cannot be had); both
-// leave every item findable, and an item erased by its place stays gone.
+// them back into the same table (for when they moved); both leave every
+// item findable, and an item removed at its place stays gone.
 TEST_P(HashIndexTest, RebuiltAndRefilledTablesFindEveryItem) {
     CollidingHasher hasher{GetParam()};
     Hash hash(hasher);
@@ -110,26 +110,31 @@ TEST_P(HashIndexTest, RebuiltAndRefilledTablesFindEveryItem) {
         pool.push_back(std::make_unique<Number>(Number{static_cast<std::uint64_t>(i) * 7}));
         held.push_back(pool.back().get());
     }
-    std::size_t next = 0;
-    ASSERT_TRUE(hash.Rebuild(held.size(), [&]() { return next < held.size() ? held[next++] : nullptr; }));
+    auto from = [&hasher](const std::vector<Number*>& items) {
+        return [&hasher, &items, next = std::size_t{0}](std::uint64_t* h) mutable -> Number* {
+            if (next == items.size()) return nullptr;
+            *h = hasher(items[next]);
+            return items[next++];
+        };
+    };
+    ASSERT_TRUE(hash.Rebuild(held.size(), from(held)));
     ExpectValid(hash, held);
     // Half go, then the rest are refilled in place: the overflow counts the
     // removals left behind are gone with them.
     for (int i = 0; i < count; i += 2) {
         Number* n = held[static_cast<std::size_t>(i)];
-        auto place = hash.Locate(hasher(n), [n](const Number* stored) { return stored == n; });
+        auto place = hash.Find(hasher(n), [n](const Number* stored) { return stored == n; });
         ASSERT_EQ(place.item, n);
-        hash.EraseAt(place, hasher(n));
+        hash.RemoveAt(place, hasher(n));
     }
     std::vector<Number*> kept;
     for (int i = 1; i < count; i += 2) kept.push_back(held[static_cast<std::size_t>(i)]);
     ExpectValid(hash, kept);
-    next = 0;
-    hash.Refill([&]() { return next < kept.size() ? kept[next++] : nullptr; });
+    hash.Refill(from(kept));
     ExpectValid(hash, kept);
     for (Number* n : held) {
         bool keptOne = n->value % 14 == 7;
-        EXPECT_EQ(hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }) != nullptr, keptOne);
+        EXPECT_EQ(hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }).item != nullptr, keptOne);
     }
 }
 
@@ -143,7 +148,9 @@ TEST(HashIndexGrowth, LargeTablesGrowAFewBlocksPerChangeAndSurviveFailuresOnTheW
     std::vector<std::unique_ptr<Number>> pool;
     std::vector<Number*> held;
     std::mt19937_64 random(17);
-    auto found = [&](Number* n) { return hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }) == n; };
+    auto found = [&](Number* n) {
+        return hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }).item == n;
+    };
     const std::size_t count = 150000;  // growths to 32 segments and past
     std::int64_t mostBlocks = 0;
     int failed = 0;  // allocations that failed in a growth
@@ -160,10 +167,10 @@ TEST(HashIndexGrowth, LargeTablesGrowAFewBlocksPerChangeAndSurviveFailuresOnTheW
         lastspot::testing::FailAllocationAfter(-1);
         held.push_back(n);
         if (i % 3 == 0) {
-            // Erasures move a growth along too.
+            // Removals move a growth along too.
             std::size_t at = random() % held.size();
             Number* gone = held[at];
-            ASSERT_TRUE(hash.Erase(gone, hasher(gone)));
+            ASSERT_TRUE(hash.Remove(gone, hasher(gone)));
             held[at] = held.back();
             held.pop_back();
             ASSERT_FALSE(found(gone));
@@ -187,6 +194,62 @@ INSTANTIATE_TEST_SUITE_P(Collisions, HashIndexTest, ::testing::Values(1, 5, 0),
                                                     : info.param == 5 ? std::string("FiveHashes")
                                                                       : std::string("Spread");
                          });
+
+}  // namespace
+
+// Reaches into a hash index to break one rule at a time.
+struct HashIndexPeer {
+    using Growth = Hash::Growth;
+    static Growth& GrowthOf(Hash& hash) { return hash.growth_; }
+    // The tags of the first chunk of the table a growth is making.
+    static ChunkTags& FirstTagsBeingMade(Hash& hash) { return hash.larger_.TagsAt(0); }
+};
+
+namespace {
+
+template <typename Plant, typename Undo>
+void ExpectNamed(const Hash& hash, const std::vector<Number*>& held, Plant plant, Undo undo,
+                 const std::string& named) {
+    auto everyItem = [&held](auto visit) {
+        for (Number* n : held) visit(n);
+    };
+    plant();
+    std::string problem;
+    EXPECT_FALSE(hash.Verify(everyItem, &problem));
+    EXPECT_NE(problem.find(named), std::string::npos) << problem;
+    undo();
+    EXPECT_TRUE(hash.Verify(everyItem, &problem)) << problem;
+}
+
+// The growth states as Verify checks them: caught in the middle of making
+// a larger table, a wrong state or an item in the table being made is
+// named.
+TEST(HashIndexVerify, NamesAWrongGrowthStateAndAnItemInTheTableBeingMade) {
+    CollidingHasher hasher{0};
+    Hash hash(hasher);
+    std::vector<std::unique_ptr<Number>> pool;
+    std::vector<Number*> held;
+    auto& growth = HashIndexPeer::GrowthOf(hash);
+    // Past 2,048 chunks the larger table is made over several changes.
+    while (growth != HashIndexPeer::Growth::Making || held.size() < 2048 * 6) {
+        pool.push_back(std::make_unique<Number>(Number{held.size()}));
+        hash.Reserve();
+        hash.Insert(pool.back().get(), hasher(pool.back().get()));
+        held.push_back(pool.back().get());
+        ASSERT_LT(held.size(), 100000u) << "no growth was begun";
+    }
+    ExpectValid(hash, held);
+    ExpectNamed(
+        hash, held, [&] { growth = HashIndexPeer::Growth::Moving; }, [&] { growth = HashIndexPeer::Growth::Making; },
+        "the growth state is Moving without a table to move out of");
+    ExpectNamed(
+        hash, held, [&] { growth = HashIndexPeer::Growth::Settled; }, [&] { growth = HashIndexPeer::Growth::Making; },
+        "the growth state is Settled beside a second table");
+    ChunkTags& made = HashIndexPeer::FirstTagsBeingMade(hash);
+    ExpectNamed(
+        hash, held, [&] { made.tag[3] = 0x85; }, [&] { made.tag[3] = 0; },
+        "an item in the table being made where none may be");
+}
 
 }  // namespace
 }  // namespace lastspot::index

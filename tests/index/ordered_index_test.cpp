@@ -1,12 +1,13 @@
 // The B+-tree of a table's order, on items that are plain numbers: random
-// operations against std::set with the invariants checked after each, the
-// splits and merges at every level, bulk building and bulk removal, and
-// keys whose prefixes tie so that separators have to be settled by the
-// items themselves.
+// operations against std::map with the invariants checked after each, the
+// splits and merges at every level, bulk building and bulk removal, keys
+// whose prefixes tie so that separators have to be settled by the items
+// themselves, and faults planted in a tree for Verify to name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "index/ordered_index.h"
+#include "support/counting_allocator.h"
 
 namespace lastspot::index {
 namespace {
@@ -45,9 +47,12 @@ struct Pool {
     }
 };
 
-Number* FindValue(const Tree& tree, std::uint64_t value) {
-    Number key{value};
-    return tree.Find(NumberOrder::Prefix(&key), [&](const Number* stored) { return NumberOrder::Compare(&key, stored); });
+// The way the library takes a held item out: the leaf first, then the item.
+void Remove(Tree& tree, Number* item) {
+    Tree::Place place;
+    tree.FindLeaf(NumberOrder::Prefix(item), [item](const Number* stored) { return NumberOrder::Compare(item, stored); },
+                  &place);
+    tree.RemoveAt(&place, item);
 }
 
 std::vector<std::uint64_t> Walk(Tree& tree) {
@@ -74,51 +79,65 @@ protected:
     void TearDown() override { tieBits = 0; }
 };
 
-// Random inserts, finds and removes over a key range small enough for many
-// repeats, checked step by step against std::set; growth to several levels
-// and shrinking back to nothing.
-TEST_P(OrderedIndexTest, RandomOperationsAgreeWithStdSet) {
+// Random inserts, replaces and removes over a key range small enough for
+// many repeats, checked step by step against std::map; growth to several
+// levels and shrinking back to nothing, which leaves no node behind.
+TEST_P(OrderedIndexTest, RandomOperationsAgreeWithStdMap) {
     std::mt19937_64 random(GetParam() + 1);
     Pool pool;
-    Tree tree;
-    std::set<std::uint64_t> model;
+    auto tree = std::make_unique<Tree>();
+    std::map<std::uint64_t, Number*> model;
     for (int round = 0; round < 3; ++round) {
         int steps = 30000;
         for (int step = 0; step < steps; ++step) {
             std::uint64_t value = random() % 20000 * 0x9E3779B97F4A7C15u;
             bool growing = step < steps * 2 / 3;
+            auto held = model.find(value);
             if (random() % 3 != 0 ? growing : !growing) {
                 Number* n = pool.Make(value);
-                Number* held = tree.Insert(n);
-                bool wasThere = model.count(value) != 0;
-                ASSERT_EQ(held != nullptr, wasThere);
-                if (held != nullptr) {
-                    ASSERT_EQ(held->value, value);
-                }
-                model.insert(value);
-            } else if (Number* held = FindValue(tree, value)) {
-                ASSERT_EQ(model.count(value), 1u);
-                tree.Remove(held);
-                model.erase(value);
-            } else {
-                ASSERT_EQ(model.count(value), 0u);
+                Number* equal = tree->Insert(n);
+                ASSERT_EQ(equal, held == model.end() ? nullptr : held->second);
+                if (equal == nullptr) model[value] = n;
+            } else if (held != model.end() && step % 5 == 0) {
+                // Replaced in its slot by an item of the same key.
+                Number* fresh = pool.Make(value);
+                Tree::Place place;
+                tree->FindLeaf(NumberOrder::Prefix(fresh),
+                               [fresh](const Number* stored) { return NumberOrder::Compare(fresh, stored); }, &place);
+                tree->ReplaceAt(place, held->second, fresh);
+                held->second = fresh;
+            } else if (held != model.end()) {
+                Remove(*tree, held->second);
+                model.erase(held);
             }
-            ASSERT_EQ(tree.Count(), static_cast<std::int32_t>(model.size()));
-            if (step % 512 == 0) ExpectValid(tree);
+            ASSERT_EQ(tree->Count(), static_cast<std::int32_t>(model.size()));
+            if (step % 512 == 0) ExpectValid(*tree);
         }
-        ExpectValid(tree);
-        ASSERT_EQ(Walk(tree), std::vector<std::uint64_t>(model.begin(), model.end()));
+        ExpectValid(*tree);
+        std::vector<const Number*> expected, walked;
+        for (const auto& [value, n] : model) expected.push_back(n);
+        tree->ForEach([&walked](const Number* n) {
+            walked.push_back(n);
+            return true;
+        });
+        ASSERT_EQ(walked, expected) << "the walk returns the very items held, in order";
     }
     // Emptied one by one, every merge and root collapse on the way.
-    std::vector<std::uint64_t> left(model.begin(), model.end());
+    std::vector<Number*> left;
+    for (const auto& [value, n] : model) left.push_back(n);
     std::shuffle(left.begin(), left.end(), random);
     for (std::size_t i = 0; i < left.size(); ++i) {
-        tree.Remove(FindValue(tree, left[i]));
-        if (i % 97 == 0) ExpectValid(tree);
+        Remove(*tree, left[i]);
+        if (i % 97 == 0) ExpectValid(*tree);
     }
-    ExpectValid(tree);
-    EXPECT_EQ(tree.Count(), 0);
-    EXPECT_EQ(tree.NodeBytes(), 0u);
+    ExpectValid(*tree);
+    EXPECT_EQ(tree->Count(), 0);
+    EXPECT_TRUE(Walk(*tree).empty());
+    if (lastspot::testing::AllocationsAreCounted()) {
+        std::int64_t before = lastspot::testing::Allocations().live;
+        tree.reset();
+        EXPECT_EQ(lastspot::testing::Allocations().live, before - 1) << "an emptied tree holds only itself";
+    }
 }
 
 // Ascending and descending runs: the one-sided splits at the end of the
@@ -148,7 +167,10 @@ TEST_P(OrderedIndexTest, BuiltTreesAndBulkRemovalsKeepExactlyTheSurvivors) {
         Tree tree;
         {
             Tree::Builder builder;
-            for (int i = 0; i < size; ++i) builder.Append(pool.Make(static_cast<std::uint64_t>(i) * 3 << 8));
+            for (int i = 0; i < size; ++i) {
+                Number* n = pool.Make(static_cast<std::uint64_t>(i) * 3 << 8);
+                builder.Append(n, NumberOrder::Prefix(n));
+            }
             tree.Adopt(&builder);
             EXPECT_EQ(builder.Count(), 0);
         }
@@ -158,9 +180,8 @@ TEST_P(OrderedIndexTest, BuiltTreesAndBulkRemovalsKeepExactlyTheSurvivors) {
             std::set<std::uint64_t> before;
             for (std::uint64_t v : Walk(tree)) before.insert(v);
             std::vector<std::uint64_t> gone;
-            int removed = tree.RemoveWhere(
-                [&](const Number*) { return random() % keepOneIn != 0; },
-                [&](Number* n) { gone.push_back(n->value); });
+            int removed = tree.RemoveWhere([&](const Number*) { return random() % keepOneIn != 0; },
+                                           [&](Number* n) { gone.push_back(n->value); });
             ASSERT_EQ(removed, static_cast<int>(gone.size()));
             ExpectValid(tree);
             std::vector<std::uint64_t> after = Walk(tree);
@@ -170,9 +191,11 @@ TEST_P(OrderedIndexTest, BuiltTreesAndBulkRemovalsKeepExactlyTheSurvivors) {
         }
         // Half-full leaves (random inserts), then removals of nothing, one
         // and a few: what does not go stays where it was.
+        std::set<std::uint64_t> held;
+        for (std::uint64_t v : Walk(tree)) held.insert(v);
         for (int i = 0; i < 3000; ++i) {
             std::uint64_t value = random() % 100000 << 8 | 1;
-            if (FindValue(tree, value) == nullptr) tree.Insert(pool.Make(value));
+            if (held.insert(value).second) tree.Insert(pool.Make(value));
         }
         for (int doom : {0, 1, 5}) {
             std::vector<std::uint64_t> before = Walk(tree);
@@ -180,8 +203,8 @@ TEST_P(OrderedIndexTest, BuiltTreesAndBulkRemovalsKeepExactlyTheSurvivors) {
             while (static_cast<int>(doomed.size()) < doom && doomed.size() < before.size()) {
                 doomed.insert(before[random() % before.size()]);
             }
-            int removed = tree.RemoveWhere([&](const Number* n) { return doomed.count(n->value) != 0; },
-                                           [](Number*) {});
+            int removed =
+                tree.RemoveWhere([&](const Number* n) { return doomed.count(n->value) != 0; }, [](Number*) {});
             ASSERT_EQ(removed, static_cast<int>(doomed.size()));
             ExpectValid(tree);
             std::vector<std::uint64_t> expected;
@@ -190,12 +213,21 @@ TEST_P(OrderedIndexTest, BuiltTreesAndBulkRemovalsKeepExactlyTheSurvivors) {
             }
             ASSERT_EQ(Walk(tree), expected);
         }
-        // Inserts and removals after the rebuild.
+        // Inserts after the rebuild, then every item moved elsewhere.
         for (int i = 0; i < 3000; ++i) {
             std::uint64_t value = random() % 100000 << 8;
-            if (FindValue(tree, value) == nullptr) tree.Insert(pool.Make(value));
+            if (held.insert(value).second) tree.Insert(pool.Make(value));
         }
         ExpectValid(tree);
+        std::vector<std::uint64_t> values = Walk(tree);
+        tree.ReplaceEach([&pool](Number* n) { return pool.Make(n->value); });
+        std::size_t at = 0;
+        tree.ForEach([&](const Number* n) {
+            EXPECT_EQ(n, pool.made[pool.made.size() - values.size() + at].get());
+            ++at;
+            return true;
+        });
+        EXPECT_EQ(Walk(tree), values);
     }
 }
 
@@ -205,6 +237,60 @@ INSTANTIATE_TEST_SUITE_P(Prefixes, OrderedIndexTest, ::testing::Values(0, 40, 63
                                                     : info.param == 63 ? std::string("AllTied")
                                                                        : std::string("ManyTied");
                          });
+
+}  // namespace
+
+// Reaches into a tree to break one rule at a time.
+struct OrderedIndexPeer {
+    using Inner = Tree::Inner;
+    using Leaf = Tree::Leaf;
+    static Inner* Root(Tree& tree) { return static_cast<Inner*>(tree.root_); }
+    static Leaf* FirstLeaf(Tree& tree) { return tree.first_; }
+    static int Height(const Tree& tree) { return tree.height_; }
+};
+
+namespace {
+
+// Plants a fault, expects Verify to name it, and takes the fault back.
+template <typename Plant, typename Undo>
+void ExpectNamed(const Tree& tree, Plant plant, Undo undo, const std::string& named) {
+    plant();
+    std::string problem;
+    EXPECT_FALSE(tree.Verify(&problem));
+    EXPECT_NE(problem.find(named), std::string::npos) << problem;
+    undo();
+    EXPECT_TRUE(tree.Verify(&problem)) << problem;
+}
+
+// Each rule that the removal and search code relies on, broken on its own
+// in a tree of three levels: Verify names it.
+TEST(OrderedIndexVerify, NamesEachBrokenRule) {
+    Pool pool;
+    Tree tree;
+    Tree::Builder builder;
+    for (std::uint64_t i = 0; i < 64 * 64 * 3; ++i) builder.Append(pool.Make(i << 8), i << 8);
+    tree.Adopt(&builder);
+    ASSERT_EQ(OrderedIndexPeer::Height(tree), 2);
+    ExpectValid(tree);
+    auto* root = OrderedIndexPeer::Root(tree);
+    auto* below = static_cast<OrderedIndexPeer::Inner*>(root->child[0]);
+    auto* leaf = OrderedIndexPeer::FirstLeaf(tree);
+    int rootCount = root->count, belowCount = below->count, leafCount = leaf->count;
+    ExpectNamed(
+        tree, [&] { below->count = 1; }, [&] { below->count = belowCount; },
+        "an inner node below the root with 1 children");
+    ExpectNamed(
+        tree, [&] { root->count = 1; }, [&] { root->count = rootCount; }, "the root with 1 children");
+    ExpectNamed(
+        tree, [&] { leaf->count = 3; }, [&] { leaf->count = leafCount; }, "a leaf before the last with 3 items");
+    std::uint64_t separator = root->key[1];
+    ExpectNamed(
+        tree, [&] { root->key[1] = 0; }, [&] { root->key[1] = separator; }, "a separator outside its children");
+    auto* second = leaf->next;
+    ExpectNamed(
+        tree, [&] { leaf->next = second->next; }, [&] { leaf->next = second; },
+        "the leaf chain does not follow the tree");
+}
 
 }  // namespace
 }  // namespace lastspot::index

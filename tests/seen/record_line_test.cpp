@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "protocol/tokenizer.h"
-#include "seen/record_commands.h"
+#include "seen/record_line.h"
 
 namespace lastspot::seen {
 namespace {

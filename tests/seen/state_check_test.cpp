@@ -49,7 +49,7 @@ TEST(StateCheck, NamesAStaleHashTwoEqualNamesAndARecordOutOfOrder) {
         },
         "one name under the IRC case rules");
 
-    SeenRecord* bob = FindByNick(FindTable("alpha")->index, "bob");
+    SeenRecord* bob = FindTable("alpha")->index->FindByNick("bob");
     ExpectCaught([&] { bob->nick[0] = 'z'; }, [&] { bob->nick[0] = 'b'; }, "table alpha: ");
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/record_values.h"
 
 namespace lastspot::store {
 namespace {
@@ -21,16 +22,11 @@ TEST(ComparePrefix, MatchesWholePrefixesExactlyAndOrdersBySignedBytes) {
     EXPECT_EQ(ComparePrefix("anything", ""), 0);
 }
 
-seen::RecordHeap recordHeap;
-
-struct RecordRelease {
-    void operator()(seen::SeenRecord* record) const { seen::ReleaseRecord(&recordHeap, record); }
-};
-using OwnedRecord = std::unique_ptr<seen::SeenRecord, RecordRelease>;
+using testing::OwnedRecord;
 
 OwnedRecord Record(const char* nick, const char* address, const char* channel, const char* type,
                    const char* text, int seen, int spent) {
-    return OwnedRecord(seen::BuildRecord(&recordHeap, nick, address, channel, type, spent, text, seen));
+    return OwnedRecord(testing::RecordValues().Nick(nick).Address(address).Channel(channel).Type(type).Text(text).SeenTime(seen).TimeSpent(spent));
 }
 
 std::string Formed(const OwnedRecord& record) {

@@ -1,6 +1,7 @@
 #include "support/counting_allocator.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace lastspot::testing {
@@ -9,6 +10,11 @@ namespace {
 AllocationCounts counts;
 bool counting = true;
 long allocationsUntilFailure = -1;  // negative: no failure armed
+std::int64_t liveBytes = 0;
+
+// Each block carries its size in front, in a header that keeps the block
+// as aligned as malloc's.
+constexpr std::size_t kHeader = 16;
 
 void* Allocate(std::size_t size) {
     if (counting) {
@@ -20,20 +26,27 @@ void* Allocate(std::size_t size) {
         ++counts.live;
         ++counts.made;
     }
-    void* block = std::malloc(size == 0 ? 1 : size);
+    void* block = std::malloc(kHeader + size);
     if (block == nullptr) throw std::bad_alloc();
-    return block;
+    std::memcpy(block, &size, sizeof size);
+    liveBytes += static_cast<std::int64_t>(size);
+    return static_cast<char*>(block) + kHeader;
 }
 
 void Release(void* block) noexcept {
     if (block == nullptr) return;
     if (counting) --counts.live;
-    std::free(block);
+    char* start = static_cast<char*>(block) - kHeader;
+    std::size_t size;
+    std::memcpy(&size, start, sizeof size);
+    liveBytes -= static_cast<std::int64_t>(size);
+    std::free(start);
 }
 
 }  // namespace
 
 AllocationCounts& Allocations() { return counts; }
+std::int64_t LiveBytes() { return liveBytes; }
 void SetCounting(bool on) { counting = on; }
 void FailAllocationAfter(long passing) { allocationsUntilFailure = passing < 0 ? -1 : passing; }
 bool AllocationFailureArmed() { return allocationsUntilFailure >= 0; }

@@ -15,6 +15,10 @@ struct AllocationCounts {
     std::int64_t made = 0;  // blocks handed out
 };
 
+// The bytes of every block handed out and not given back, counted or not:
+// what the whole program holds of the free store.
+std::int64_t LiveBytes();
+
 // The counts of the allocations made while counting was on (a block given
 // back while counting is off is not counted either).
 AllocationCounts& Allocations();
