@@ -26,6 +26,67 @@ bool EndsInOpenStar(const unsigned char* pattern, const unsigned char* end) {
     return *last == '*' && (last == pattern || last[-1] != '\\');
 }
 
+// Where a match stands: the pattern and text positions and the two ways back.
+struct MatchState {
+    const unsigned char* pattern;  // the pattern's start
+    const unsigned char* p;        // pattern position
+    const unsigned char* t;        // text position
+    BacktrackPoint star;           // the latest "*": may take one more character of any kind
+    BacktrackPoint percent;        // the latest "%": may take one more character but a space
+};
+
+// Takes the wildcard or the character at the pattern position (which is not
+// the pattern's end) against the text's (which is not the text's end): true
+// when the match goes on, false on a mismatch.
+inline bool TakeNext(MatchState& m, bool exact) {
+    if (*m.p == '%') {
+        while (*m.p == '%') ++m.p;
+        if (*m.p != '*') {
+            // The "%" starts by taking nothing; it grows on a mismatch. At a
+            // space it can never grow, so any earlier "%" keeps its point
+            // instead.
+            if (*m.t != ' ') m.percent = {m.p, m.t};
+            return true;
+        }
+        // A "*" after the run of "%" takes over the whole run.
+    }
+    if (*m.p == '*') {
+        while (*m.p == '*' || *m.p == '%') ++m.p;
+        m.star = {m.p, m.t};
+        m.percent = {};
+        return true;
+    }
+    if (*m.p == '?') {
+        ++m.p;
+        ++m.t;
+        return true;
+    }
+    const unsigned char* literal = *m.p == '\\' ? m.p + 1 : m.p;
+    // A "\" that ends the pattern makes the terminator the character to
+    // compare, which equals no text character.
+    if (!SameCharacter(*literal, *m.t, exact)) return false;
+    m.p = literal + 1;
+    ++m.t;
+    return true;
+}
+
+// After a mismatch: lets the latest "%" take one more character, else the
+// latest "*"; false when there is neither, and no match.
+inline bool Backtrack(MatchState& m) {
+    if (m.percent.pattern != nullptr) {
+        m.t = ++m.percent.text;
+        m.p = m.percent.pattern;
+        if (*m.t == ' ' || *m.t == 0) m.percent = {};
+        return true;
+    }
+    if (m.star.pattern != nullptr) {
+        m.t = ++m.star.text;
+        m.p = m.star.pattern;
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // Why it backtracks this way: a matcher that runs once per field of every
@@ -41,72 +102,23 @@ bool EndsInOpenStar(const unsigned char* pattern, const unsigned char* end) {
 bool WildMatch(const char* patternText, const char* textText, bool exact) {
     if (patternText == nullptr || textText == nullptr) return false;
     const auto* pattern = reinterpret_cast<const unsigned char*>(patternText);
-    const auto* p = pattern;                                         // pattern position
-    const auto* t = reinterpret_cast<const unsigned char*>(textText);  // text position
-    if (*p == 0 || *t == 0) return false;
-
-    BacktrackPoint star;     // the latest "*": may take one more character of any kind
-    BacktrackPoint percent;  // the latest "%": may take one more character but a space
-
+    MatchState m{pattern, pattern, reinterpret_cast<const unsigned char*>(textText), {}, {}};
+    if (*m.p == 0 || *m.t == 0) return false;
     for (;;) {
         // Text used up: only a trailing run of wildcards may remain.
-        if (*t == 0) {
-            while (*p == '*' || *p == '%') ++p;
-            return *p == 0;
+        if (*m.t == 0) {
+            while (*m.p == '*' || *m.p == '%') ++m.p;
+            return *m.p == 0;
         }
-
-        if (*p == 0) {
-            if (EndsInOpenStar(pattern, p)) return true;
-            // Otherwise the leftover text needs a backtrack (below). Matching
-            // the last pattern character again instead would let 'ab' match
+        if (*m.p == 0) {
+            if (EndsInOpenStar(m.pattern, m.p)) return true;
+            // Otherwise the leftover text needs a backtrack. Matching the
+            // last pattern character again instead would let 'ab' match
             // 'abb', which no user of "*" and "?" expects.
-        } else {
-            if (*p == '%') {
-                while (*p == '%') ++p;
-                if (*p != '*') {
-                    // The "%" starts by taking nothing; it grows on a mismatch.
-                    // At a space it can never grow, so any earlier "%" keeps
-                    // its point instead.
-                    if (*t != ' ') percent = {p, t};
-                    continue;
-                }
-                // A "*" after the run of "%" takes over the whole run.
-            }
-            if (*p == '*') {
-                while (*p == '*' || *p == '%') ++p;
-                star = {p, t};
-                percent = {};
-                continue;
-            }
-            if (*p == '?') {
-                ++p;
-                ++t;
-                continue;
-            }
-            const unsigned char* literal = *p == '\\' ? p + 1 : p;
-            // A "\" that ends the pattern makes the terminator the character
-            // to compare, which equals no text character.
-            if (SameCharacter(*literal, *t, exact)) {
-                p = literal + 1;
-                ++t;
-                continue;
-            }
-        }
-
-        // Mismatch: let the latest "%" take one more character, else the
-        // latest "*", else there is no match.
-        if (percent.pattern != nullptr) {
-            t = ++percent.text;
-            p = percent.pattern;
-            if (*t == ' ' || *t == 0) percent = {};
+        } else if (TakeNext(m, exact)) {
             continue;
         }
-        if (star.pattern != nullptr) {
-            t = ++star.text;
-            p = star.pattern;
-            continue;
-        }
-        return false;
+        if (!Backtrack(m)) return false;
     }
 }
 
