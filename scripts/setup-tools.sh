@@ -5,7 +5,7 @@
 # library never links them). Quick when everything is there.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev libsqlite3-dev libabsl-dev gnuplot-nox valgrind clang
+packages=(g++ cmake make python3 libgtest-dev libbenchmark-dev libsqlite3-dev libabsl-dev gnuplot-nox valgrind clang
           libclang-rt-14-dev binutils zip unzip)
 missing=()
 for pkg in "${packages[@]}"; do
