@@ -5,6 +5,8 @@
 // returns 3. The two hooks are written out.
 #include "host/exports.h"
 
+#include <type_traits>
+
 #include "protocol/command.h"
 #include "seen/expire_command.h"
 #include "seen/match_commands.h"
@@ -30,6 +32,9 @@ constexpr protocol::StateCheck kStateCheck = nullptr;
 void LASTSPOT_CALL LoadDll(host::LoadInfo* info) { host::Load(info); }
 
 int LASTSPOT_CALL UnloadDll(int reason) { return host::Unload(reason); }
+
+static_assert(std::is_same_v<decltype(&LoadDll), host::LoadHook>);
+static_assert(std::is_same_v<decltype(&UnloadDll), host::UnloadHook>);
 
 #define LASTSPOT_COMMAND(name, body, effect)                                              \
     LASTSPOT_DECLARE_COMMAND(name) {                                                      \

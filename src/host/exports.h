@@ -4,9 +4,12 @@
 // command buffer is used, and every command returns 3.
 #pragma once
 
+#include "host/host_interface.h"
 #include "host/lifecycle.h"
-#include "platform/platform.h"
 
+// Declares (and, followed by a body, defines) the command export `name` of
+// the type host::CommandExport; kCommandExports below fails to compile
+// when the two part ways.
 #define LASTSPOT_DECLARE_COMMAND(name) \
     LASTSPOT_EXPORT int LASTSPOT_CALL name(void*, void*, char* buffer, char*, int, int)
 
@@ -21,8 +24,6 @@ LASTSPOT_EXPORT int LASTSPOT_CALL UnloadDll(int reason);
 }  // extern "C"
 
 namespace lastspot::host {
-
-using CommandExport = int(LASTSPOT_CALL*)(void*, void*, char*, char*, int, int);
 
 struct NamedExport {
     const char* name;

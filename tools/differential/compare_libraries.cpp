@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
     for (int stream = 0; stream < streams; ++stream) {
         Generator gen(static_cast<std::uint32_t>(stream));
         for (Library& library : libraries) {
-            lastspot::tool::HostLoadInfo info{};
+            lastspot::host::LoadInfo info{};
             library.host.loadDll(&info);
             Call(library, "SeenTableAdd", "t");
         }

@@ -122,7 +122,7 @@ TranscriptResult RunTranscript(const HostLibrary& library, const std::string& pa
         ++result.failures;
     };
 
-    HostLoadInfo info{};
+    host::LoadInfo info{};
     library.loadDll(&info);
 
     for (std::size_t i = 0; i < lines.size(); ++i) {
