@@ -18,7 +18,7 @@ extern "C" {
 LASTSPOT_EXPORT void LASTSPOT_CALL LoadDll(lastspot::host::LoadInfo* info);
 LASTSPOT_EXPORT int LASTSPOT_CALL UnloadDll(int reason);
 
-#define LASTSPOT_COMMAND(name, body, effect) LASTSPOT_DECLARE_COMMAND(name);
+#define LASTSPOT_COMMAND(name, body, effect, ...) LASTSPOT_DECLARE_COMMAND(name);
 #include "host/commands.def"
 
 }  // extern "C"
@@ -32,7 +32,7 @@ struct NamedExport {
 
 // Every command export with its name, in the order of the command table.
 inline constexpr NamedExport kCommandExports[] = {
-#define LASTSPOT_COMMAND(name, body, effect) {#name, ::name},
+#define LASTSPOT_COMMAND(name, body, effect, ...) {#name, ::name},
 #include "host/commands.def"
 };
 

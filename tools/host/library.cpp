@@ -9,7 +9,7 @@ namespace {
 
 // The library's command exports, from its command table.
 constexpr const char* kCommandNames[] = {
-#define LASTSPOT_COMMAND(name, body, effect) #name,
+#define LASTSPOT_COMMAND(name, body, effect, ...) #name,
 #include "host/commands.def"
 };
 
