@@ -103,7 +103,10 @@ fuzz-smoke: fuzz
 # release's liblastspot.so) over random command streams and seen files:
 # every reply and saved byte must be the same.
 DIFF_STREAMS ?= 200
-differential: build
+differential:
+	@[ -n "$(OLD_LIB)" ] || { echo "make differential: name the other build: make differential OLD_LIB=path/to/liblastspot.so" >&2; exit 2; }
+	$(call configure,build)
+	cmake --build build -j$(JOBS) --target lastspot compare_libraries
 	build/bin/compare_libraries $(OLD_LIB) build/bin/liblastspot.so $(DIFF_STREAMS)
 
 # Ten million records: beyond what 32-entry stacks could hold.
