@@ -38,7 +38,8 @@ bool ChangesTables(const std::string& command) {
 }
 
 std::vector<CommandSample> SampleTableLines() {
-    std::vector<CommandSample> lines = {{"SeenTableAdd", "t"}, {"SeenTableAdd", "other"}, {"SeenTableAdd", "Others"}};
+    std::vector<CommandSample> lines = {
+        {"SeenTableAdd", "t"}, {"SeenTableAdd", "other"}, {"SeenTableAdd", "Others"}};
     for (int i = 0; i < 20; ++i) {
         lines.push_back({"SeenAdd", "t nick" + std::to_string(i) + " n@h" + std::to_string(i % 3) + " #c" +
                                         std::to_string(i % 2) + " join " + std::to_string(1000 + i * 7 % 5) +
