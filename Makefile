@@ -9,7 +9,7 @@ configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 
 .PHONY: all build demo test test-release build-clang windows test-windows dist test-dist test-sanitize \
         test-valgrind test-scale bench bench-compare bench-compare-windows bench-memory-win32 bench-chart \
-        compare-bench-build differential fuzz fuzz-smoke format-check clean
+        compare-bench-build differential fuzz fuzz-smoke format-check lint clean
 
 all: build
 
@@ -44,11 +44,20 @@ build-clang:
 	CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build-clang -j$(JOBS)
 
-# --- Layout and lint -----------------------------------------------------------
+# --- Layout and lint ---------------------------------------------------------
 # Every C++ file as clang-format lays it out (.clang-format); the files that
 # are not, with their changed lines.
 format-check:
 	scripts/format-check.sh
+
+# clang-tidy's chosen checks (.clang-tidy) over src/ and tools/, with the
+# compile commands of a build of its own (clang++, so that clang-tidy reads
+# the options the files were compiled with).
+lint:
+	@CXX=clang++ scripts/check-tools.sh demo
+	CXX=clang++ cmake -S . -B build-lint -DCMAKE_BUILD_TYPE=Debug -DLASTSPOT_TESTS=OFF \
+		-DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+	scripts/lint.sh build-lint
 
 # --- Windows: 32-bit (the product) and 64-bit DLLs, tested under Wine -------
 windows:
