@@ -13,6 +13,15 @@ struct BacktrackPoint {
     const unsigned char* text = nullptr;
 };
 
+// The matcher's place: where it is in the pattern and the text, and its two
+// ways back.
+struct Walk {
+    const unsigned char* p;  // pattern position
+    const unsigned char* t;  // text position
+    BacktrackPoint star;     // the latest "*": may take one more character of any kind
+    BacktrackPoint percent;  // the latest "%": may take one more character but a space
+};
+
 bool SameCharacter(unsigned char a, unsigned char b, bool exact) {
     return exact ? a == b : IrcUpperMap[a] == IrcUpperMap[b];
 }
@@ -24,6 +33,41 @@ bool EndsInOpenStar(const unsigned char* pattern, const unsigned char* end) {
     const unsigned char* last = end - 1;
     while (last > pattern && *last == '?') --last;
     return *last == '*' && (last == pattern || last[-1] != '\\');
+}
+
+// At a "%" or "*" in the pattern: takes the run of wildcards there, which
+// starts by taking no text, and saves the way back it opens.
+void TakeWildcards(Walk* walk) {
+    if (*walk->p == '%') {
+        while (*walk->p == '%') ++walk->p;
+        if (*walk->p != '*') {
+            // The "%" grows on a mismatch. At a space it can never grow, so
+            // any earlier "%" keeps its point instead.
+            if (*walk->t != ' ') walk->percent = {walk->p, walk->t};
+            return;
+        }
+        // A "*" after the run of "%" takes over the whole run.
+    }
+    while (*walk->p == '*' || *walk->p == '%') ++walk->p;
+    walk->star = {walk->p, walk->t};
+    walk->percent = {};
+}
+
+// After a mismatch: lets the latest "%" take one more character, else the
+// latest "*"; false when neither can.
+bool Backtrack(Walk* walk) {
+    if (walk->percent.pattern != nullptr) {
+        walk->t = ++walk->percent.text;
+        walk->p = walk->percent.pattern;
+        if (*walk->t == ' ' || *walk->t == 0) walk->percent = {};
+        return true;
+    }
+    if (walk->star.pattern != nullptr) {
+        walk->t = ++walk->star.text;
+        walk->p = walk->star.pattern;
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -41,72 +85,40 @@ bool EndsInOpenStar(const unsigned char* pattern, const unsigned char* end) {
 bool WildMatch(const char* patternText, const char* textText, bool exact) {
     if (patternText == nullptr || textText == nullptr) return false;
     const auto* pattern = reinterpret_cast<const unsigned char*>(patternText);
-    const auto* p = pattern;                                         // pattern position
-    const auto* t = reinterpret_cast<const unsigned char*>(textText);  // text position
-    if (*p == 0 || *t == 0) return false;
-
-    BacktrackPoint star;     // the latest "*": may take one more character of any kind
-    BacktrackPoint percent;  // the latest "%": may take one more character but a space
+    Walk walk{pattern, reinterpret_cast<const unsigned char*>(textText), {}, {}};
+    if (*walk.p == 0 || *walk.t == 0) return false;
 
     for (;;) {
         // Text used up: only a trailing run of wildcards may remain.
-        if (*t == 0) {
-            while (*p == '*' || *p == '%') ++p;
-            return *p == 0;
+        if (*walk.t == 0) {
+            while (*walk.p == '*' || *walk.p == '%') ++walk.p;
+            return *walk.p == 0;
         }
 
-        if (*p == 0) {
-            if (EndsInOpenStar(pattern, p)) return true;
+        if (*walk.p == 0) {
+            if (EndsInOpenStar(pattern, walk.p)) return true;
             // Otherwise the leftover text needs a backtrack (below). Matching
             // the last pattern character again instead would let 'ab' match
             // 'abb', which no user of "*" and "?" expects.
+        } else if (*walk.p == '%' || *walk.p == '*') {
+            TakeWildcards(&walk);
+            continue;
+        } else if (*walk.p == '?') {
+            ++walk.p;
+            ++walk.t;
+            continue;
         } else {
-            if (*p == '%') {
-                while (*p == '%') ++p;
-                if (*p != '*') {
-                    // The "%" starts by taking nothing; it grows on a mismatch.
-                    // At a space it can never grow, so any earlier "%" keeps
-                    // its point instead.
-                    if (*t != ' ') percent = {p, t};
-                    continue;
-                }
-                // A "*" after the run of "%" takes over the whole run.
-            }
-            if (*p == '*') {
-                while (*p == '*' || *p == '%') ++p;
-                star = {p, t};
-                percent = {};
-                continue;
-            }
-            if (*p == '?') {
-                ++p;
-                ++t;
-                continue;
-            }
-            const unsigned char* literal = *p == '\\' ? p + 1 : p;
+            const unsigned char* literal = *walk.p == '\\' ? walk.p + 1 : walk.p;
             // A "\" that ends the pattern makes the terminator the character
             // to compare, which equals no text character.
-            if (SameCharacter(*literal, *t, exact)) {
-                p = literal + 1;
-                ++t;
+            if (SameCharacter(*literal, *walk.t, exact)) {
+                walk.p = literal + 1;
+                ++walk.t;
                 continue;
             }
         }
 
-        // Mismatch: let the latest "%" take one more character, else the
-        // latest "*", else there is no match.
-        if (percent.pattern != nullptr) {
-            t = ++percent.text;
-            p = percent.pattern;
-            if (*t == ' ' || *t == 0) percent = {};
-            continue;
-        }
-        if (star.pattern != nullptr) {
-            t = ++star.text;
-            p = star.pattern;
-            continue;
-        }
-        return false;
+        if (!Backtrack(&walk)) return false;
     }
 }
 
