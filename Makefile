@@ -50,14 +50,15 @@ build-clang:
 format-check:
 	scripts/format-check.sh
 
-# clang-tidy's chosen checks (.clang-tidy) over src/ and tools/, with the
-# compile commands of a build of its own (clang++, so that clang-tidy reads
-# the options the files were compiled with).
+# clang-tidy's chosen checks (.clang-tidy) over src/ and tools/ (or the
+# folders and files LINT_PATHS names), with the compile commands of a build
+# of its own (clang++, so that clang-tidy reads the options the files were
+# compiled with).
 lint:
 	@CXX=clang++ scripts/check-tools.sh demo
 	CXX=clang++ cmake -S . -B build-lint -DCMAKE_BUILD_TYPE=Debug -DLASTSPOT_TESTS=OFF \
 		-DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
-	scripts/lint.sh build-lint
+	scripts/lint.sh build-lint $(LINT_PATHS)
 
 # --- Windows: 32-bit (the product) and 64-bit DLLs, tested under Wine -------
 windows:

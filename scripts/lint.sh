@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Runs clang-tidy with the checks of .clang-tidy over the C++ files of src/
 # and tools/ that BUILD_DIR's compile database names (and the headers of
-# src/ and tools/ they include), two files at a time. Prints each finding
-# once, then how many there are, and exits 1 when there is one.
+# src/ and tools/ they include), several files at a time. Prints each
+# finding once, then how many there are, and exits 1 when there is one.
 #
-#   lint.sh BUILD_DIR
+#   lint.sh BUILD_DIR [PATH...]
+#
+# With PATHs (folders or files, relative to the checkout), only the files of
+# the database under them.
 #
 # CLANG_TIDY names the program (default clang-tidy-14), JOBS the number of
 # files at a time (default the number of processors).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:?usage: lint.sh BUILD_DIR}
+build=${1:?usage: lint.sh BUILD_DIR [PATH...]}
+shift
+paths=("$@")
+[ $# -gt 0 ] || paths=(src tools)
 tidy=${CLANG_TIDY:-clang-tidy-14}
 jobs=${JOBS:-$(nproc)}
 command -v "$tidy" >/dev/null || {
@@ -23,8 +29,9 @@ database=$build/compile_commands.json
     exit 2
 }
 
-mapfile -t files < <(sed -nE 's/^ *"file": *"(.*)",?$/\1/p' "$database" | grep -E "^$root/(src|tools)/" | sort -u)
-[ "${#files[@]}" -gt 0 ] || { echo "lint: $database names no file of src/ or tools/" >&2; exit 2; }
+pattern=$(printf '|%s' "${paths[@]%/}")
+mapfile -t files < <(sed -nE 's/^ *"file": *"(.*)",?$/\1/p' "$database" | grep -E "^$root/(${pattern#|})(/|$)" | sort -u)
+[ "${#files[@]}" -gt 0 ] || { echo "lint: $database names no file under ${paths[*]}" >&2; exit 2; }
 
 # Each file's findings into a file of their own, so that parallel runs do
 # not interleave; the lines naming a finding are then gathered once each
