@@ -35,16 +35,17 @@ mapfile -t files < <(sed -nE 's/^ *"file": *"(.*)",?$/\1/p' "$database" | grep -
 
 # Each file's findings into a file of their own, so that parallel runs do
 # not interleave; the lines naming a finding are then gathered once each
-# (a header's finding comes from every file that includes it).
+# (a header's finding comes from every file that includes it), with the
+# note that gives a function's length.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 printf '%s\n' "${files[@]}" |
     xargs -P "$jobs" -I{} sh -c '"$0" -p "$1" --quiet "$2" >"$3/$(echo "$2" | tr / _).out" 2>/dev/null' \
         "$tidy" "$build" {} "$work"
-findings=$(cat "$work"/*.out | grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error): ' | sed "s|^$root/||" | sort -u)
+findings=$(cat "$work"/*.out | grep -E '^[^ ]+:[0-9]+:[0-9]+: ((warning|error): |note: .*threshold)' | sed "s|^$root/||" | sort -u)
 if [ -n "$findings" ]; then
     printf '%s\n' "$findings"
-    echo "lint: $(wc -l <<<"$findings") finding(s) in ${#files[@]} files" >&2
+    echo "lint: $(grep -cE ': (warning|error): ' <<<"$findings") finding(s) in ${#files[@]} files" >&2
     exit 1
 fi
 echo "lint: ${#files[@]} files, no finding"
