@@ -58,7 +58,7 @@ lint:
 	@CXX=clang++ scripts/check-tools.sh demo
 	CXX=clang++ cmake -S . -B build-lint -DCMAKE_BUILD_TYPE=Debug -DLASTSPOT_TESTS=OFF \
 		-DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
-	scripts/lint.sh build-lint $(LINT_PATHS)
+	JOBS=$(JOBS) scripts/lint.sh build-lint $(LINT_PATHS)
 
 # --- Windows: 32-bit (the product) and 64-bit DLLs, tested under Wine -------
 windows:
