@@ -1,13 +1,15 @@
 # Convenience targets around CMake. The two everyday ones:
-#   make demo   build, then run examples/demo.txt through lastspot-host
-#   make test   build, then run every unit and transcript test
+#   make demo   build the library and the host, then run examples/demo.txt
+#   make test   build everything, then run every unit and transcript test
+# Both check first that what they need is installed (scripts/check-tools.sh).
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 
 configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 
-.PHONY: all build demo test windows test-windows dist test-dist test-sanitize test-valgrind \
-        test-scale bench bench-compare bench-compare-windows bench-memory-win32 bench-chart compare-bench-build differential fuzz fuzz-smoke clean
+.PHONY: all build demo test test-release build-clang windows test-windows dist test-dist test-sanitize \
+        test-valgrind test-scale bench bench-compare bench-compare-windows bench-memory-win32 bench-chart \
+        compare-bench-build differential fuzz fuzz-smoke format-check lint clean
 
 all: build
 
@@ -15,11 +17,48 @@ build:
 	$(call configure,build)
 	cmake --build build -j$(JOBS)
 
-demo: build
+# The demo and the tests share build/: the demo builds only its two targets
+# there (GoogleTest is optional to configure it), and the tests reuse them.
+demo:
+	@scripts/check-tools.sh demo
+	$(call configure,build)
+	cmake --build build -j$(JOBS) --target lastspot lastspot-host
 	cd build && bin/lastspot-host --echo ../examples/demo.txt
 
-test: build
+test:
+	@scripts/check-tools.sh test
+	$(call configure,build)
+	cmake --build build -j$(JOBS)
 	ctest --test-dir build --output-on-failure -j$(JOBS)
+
+# The other builds a user may pick, each in a folder of its own: the Release
+# build (-O3) with its tests run, and the Release build by clang++.
+test-release:
+	@scripts/check-tools.sh test
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build-release -j$(JOBS)
+	ctest --test-dir build-release --output-on-failure -j$(JOBS)
+
+build-clang:
+	@CXX=clang++ scripts/check-tools.sh test
+	CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build-clang -j$(JOBS)
+
+# --- Layout and lint ---------------------------------------------------------
+# Every C++ file as clang-format lays it out (.clang-format); the files that
+# are not, with their changed lines.
+format-check:
+	scripts/format-check.sh
+
+# clang-tidy's chosen checks (.clang-tidy) over src/ and tools/ (or the
+# folders and files LINT_PATHS names), with the compile commands of a build
+# of its own (clang++, so that clang-tidy reads the options the files were
+# compiled with).
+lint:
+	@CXX=clang++ scripts/check-tools.sh demo
+	CXX=clang++ cmake -S . -B build-lint -DCMAKE_BUILD_TYPE=Debug -DLASTSPOT_TESTS=OFF \
+		-DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+	JOBS=$(JOBS) scripts/lint.sh build-lint $(LINT_PATHS)
 
 # --- Windows: 32-bit (the product) and 64-bit DLLs, tested under Wine -------
 windows:
@@ -80,7 +119,10 @@ fuzz-smoke: fuzz
 # release's liblastspot.so) over random command streams and seen files:
 # every reply and saved byte must be the same.
 DIFF_STREAMS ?= 200
-differential: build
+differential:
+	@[ -n "$(OLD_LIB)" ] || { echo "make differential: name the other build: make differential OLD_LIB=path/to/liblastspot.so" >&2; exit 2; }
+	$(call configure,build)
+	cmake --build build -j$(JOBS) --target lastspot compare_libraries
 	build/bin/compare_libraries $(OLD_LIB) build/bin/liblastspot.so $(DIFF_STREAMS)
 
 # Ten million records: beyond what 32-entry stacks could hold.
@@ -88,7 +130,7 @@ test-scale: build
 	build/bin/scale_check 10000000
 
 clean:
-	rm -rf build build-win32 build-win64 build-asan build-bench build-bench-win32 build-bench-win64 build-fuzz build-dist-* dist
+	rm -rf build build-release build-clang build-lint build-win32 build-win64 build-asan build-bench build-bench-win32 build-bench-win64 build-fuzz build-dist-* dist
 
 # --- Benchmarks (Release build, each beside its baseline) -------------------
 bench:

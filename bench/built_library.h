@@ -7,12 +7,12 @@
 #include <cstring>
 #include <string>
 
-#include "host/lifecycle.h"
+#include "host/host_interface.h"
 #include "platform/platform.h"
 
 namespace lastspot::bench {
 
-using CommandExport = int(LASTSPOT_CALL*)(void*, void*, char*, char*, int, int);
+using host::CommandExport;
 
 class BuiltLibrary {
 public:
@@ -34,8 +34,6 @@ public:
     }
 
 private:
-    using LoadHook = void(LASTSPOT_CALL*)(host::LoadInfo*);
-
     BuiltLibrary() {
         char directory[4096] = "";
         platform::ExecutableDirectory(directory, sizeof directory);
@@ -46,7 +44,7 @@ private:
             std::exit(1);
         }
         host::LoadInfo info{};
-        reinterpret_cast<LoadHook>(Export("LoadDll"))(&info);
+        reinterpret_cast<host::LoadHook>(Export("LoadDll"))(&info);
     }
 
     void* Export(const char* name) {

@@ -29,6 +29,7 @@
 #include "host/exports.h"
 #include "script_text.h"
 #include "seen/table_registry.h"
+#include "support/command_samples.h"
 #include "support/seen_model.h"
 #include "support/state_checks.h"
 
@@ -161,7 +162,14 @@ public:
 
         if (name == "DllInfo") return CheckBanner(reply);
         std::optional<std::string> expected = model_.Run(std::string(name), arguments);
-        if (!expected.has_value()) Fail("the model does not know " + std::string(name));
+        if (!expected.has_value()) {
+            // A command that only reads the tables may go unpredicted; the
+            // tables, compared at the end, show whether it kept to that.
+            if (lastspot::testing::ChangesTables(std::string(name))) {
+                Fail("the model does not know " + std::string(name));
+            }
+            return;
+        }
         if (reply != *expected) {
             Fail("the model replies " + *expected + "|");
         }

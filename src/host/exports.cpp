@@ -5,6 +5,8 @@
 // returns 3. The two hooks are written out.
 #include "host/exports.h"
 
+#include <type_traits>
+
 #include "protocol/command.h"
 #include "seen/expire_command.h"
 #include "seen/match_commands.h"
@@ -31,7 +33,10 @@ void LASTSPOT_CALL LoadDll(host::LoadInfo* info) { host::Load(info); }
 
 int LASTSPOT_CALL UnloadDll(int reason) { return host::Unload(reason); }
 
-#define LASTSPOT_COMMAND(name, body, effect)                                              \
+static_assert(std::is_same_v<decltype(&LoadDll), host::LoadHook>);
+static_assert(std::is_same_v<decltype(&UnloadDll), host::UnloadHook>);
+
+#define LASTSPOT_COMMAND(name, body, effect, ...)                                         \
     LASTSPOT_DECLARE_COMMAND(name) {                                                      \
         static constexpr protocol::Command kCommand{#name, ::lastspot::body,              \
                                                     protocol::Effect::effect};            \

@@ -4,9 +4,12 @@
 // command buffer is used, and every command returns 3.
 #pragma once
 
+#include "host/host_interface.h"
 #include "host/lifecycle.h"
-#include "platform/platform.h"
 
+// Declares (and, followed by a body, defines) the command export `name` of
+// the type host::CommandExport; kCommandExports below fails to compile
+// when the two part ways.
 #define LASTSPOT_DECLARE_COMMAND(name) \
     LASTSPOT_EXPORT int LASTSPOT_CALL name(void*, void*, char* buffer, char*, int, int)
 
@@ -15,14 +18,12 @@ extern "C" {
 LASTSPOT_EXPORT void LASTSPOT_CALL LoadDll(lastspot::host::LoadInfo* info);
 LASTSPOT_EXPORT int LASTSPOT_CALL UnloadDll(int reason);
 
-#define LASTSPOT_COMMAND(name, body, effect) LASTSPOT_DECLARE_COMMAND(name);
+#define LASTSPOT_COMMAND(name, body, effect, ...) LASTSPOT_DECLARE_COMMAND(name);
 #include "host/commands.def"
 
 }  // extern "C"
 
 namespace lastspot::host {
-
-using CommandExport = int(LASTSPOT_CALL*)(void*, void*, char*, char*, int, int);
 
 struct NamedExport {
     const char* name;
@@ -31,7 +32,7 @@ struct NamedExport {
 
 // Every command export with its name, in the order of the command table.
 inline constexpr NamedExport kCommandExports[] = {
-#define LASTSPOT_COMMAND(name, body, effect) {#name, ::name},
+#define LASTSPOT_COMMAND(name, body, effect, ...) {#name, ::name},
 #include "host/commands.def"
 };
 

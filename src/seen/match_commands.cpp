@@ -14,7 +14,6 @@ namespace lastspot::seen {
 
 using protocol::ErrorCode;
 using protocol::NextToken;
-using protocol::ReplyError;
 
 namespace {
 

@@ -13,6 +13,15 @@ struct BacktrackPoint {
     const unsigned char* text = nullptr;
 };
 
+// The matcher's place: where it is in the pattern and the text, and its two
+// ways back.
+struct Walk {
+    const unsigned char* p;  // pattern position
+    const unsigned char* t;  // text position
+    BacktrackPoint star;     // the latest "*": may take one more character of any kind
+    BacktrackPoint percent;  // the latest "%": may take one more character but a space
+};
+
 bool SameCharacter(unsigned char a, unsigned char b, bool exact) {
     return exact ? a == b : IrcUpperMap[a] == IrcUpperMap[b];
 }
@@ -26,62 +35,36 @@ bool EndsInOpenStar(const unsigned char* pattern, const unsigned char* end) {
     return *last == '*' && (last == pattern || last[-1] != '\\');
 }
 
-// Where a match stands: the pattern and text positions and the two ways back.
-struct MatchState {
-    const unsigned char* pattern;  // the pattern's start
-    const unsigned char* p;        // pattern position
-    const unsigned char* t;        // text position
-    BacktrackPoint star;           // the latest "*": may take one more character of any kind
-    BacktrackPoint percent;        // the latest "%": may take one more character but a space
-};
-
-// Takes the wildcard or the character at the pattern position (which is not
-// the pattern's end) against the text's (which is not the text's end): true
-// when the match goes on, false on a mismatch.
-inline bool TakeNext(MatchState& m, bool exact) {
-    if (*m.p == '%') {
-        while (*m.p == '%') ++m.p;
-        if (*m.p != '*') {
-            // The "%" starts by taking nothing; it grows on a mismatch. At a
-            // space it can never grow, so any earlier "%" keeps its point
-            // instead.
-            if (*m.t != ' ') m.percent = {m.p, m.t};
-            return true;
+// At a "%" or "*" in the pattern: takes the run of wildcards there, which
+// starts by taking no text, and saves the way back it opens.
+void TakeWildcards(Walk* walk) {
+    if (*walk->p == '%') {
+        while (*walk->p == '%') ++walk->p;
+        if (*walk->p != '*') {
+            // The "%" grows on a mismatch. At a space it can never grow, so
+            // any earlier "%" keeps its point instead.
+            if (*walk->t != ' ') walk->percent = {walk->p, walk->t};
+            return;
         }
         // A "*" after the run of "%" takes over the whole run.
     }
-    if (*m.p == '*') {
-        while (*m.p == '*' || *m.p == '%') ++m.p;
-        m.star = {m.p, m.t};
-        m.percent = {};
-        return true;
-    }
-    if (*m.p == '?') {
-        ++m.p;
-        ++m.t;
-        return true;
-    }
-    const unsigned char* literal = *m.p == '\\' ? m.p + 1 : m.p;
-    // A "\" that ends the pattern makes the terminator the character to
-    // compare, which equals no text character.
-    if (!SameCharacter(*literal, *m.t, exact)) return false;
-    m.p = literal + 1;
-    ++m.t;
-    return true;
+    while (*walk->p == '*' || *walk->p == '%') ++walk->p;
+    walk->star = {walk->p, walk->t};
+    walk->percent = {};
 }
 
 // After a mismatch: lets the latest "%" take one more character, else the
-// latest "*"; false when there is neither, and no match.
-inline bool Backtrack(MatchState& m) {
-    if (m.percent.pattern != nullptr) {
-        m.t = ++m.percent.text;
-        m.p = m.percent.pattern;
-        if (*m.t == ' ' || *m.t == 0) m.percent = {};
+// latest "*"; false when neither can.
+bool Backtrack(Walk* walk) {
+    if (walk->percent.pattern != nullptr) {
+        walk->t = ++walk->percent.text;
+        walk->p = walk->percent.pattern;
+        if (*walk->t == ' ' || *walk->t == 0) walk->percent = {};
         return true;
     }
-    if (m.star.pattern != nullptr) {
-        m.t = ++m.star.text;
-        m.p = m.star.pattern;
+    if (walk->star.pattern != nullptr) {
+        walk->t = ++walk->star.text;
+        walk->p = walk->star.pattern;
         return true;
     }
     return false;
@@ -102,23 +85,40 @@ inline bool Backtrack(MatchState& m) {
 bool WildMatch(const char* patternText, const char* textText, bool exact) {
     if (patternText == nullptr || textText == nullptr) return false;
     const auto* pattern = reinterpret_cast<const unsigned char*>(patternText);
-    MatchState m{pattern, pattern, reinterpret_cast<const unsigned char*>(textText), {}, {}};
-    if (*m.p == 0 || *m.t == 0) return false;
+    Walk walk{pattern, reinterpret_cast<const unsigned char*>(textText), {}, {}};
+    if (*walk.p == 0 || *walk.t == 0) return false;
+
     for (;;) {
         // Text used up: only a trailing run of wildcards may remain.
-        if (*m.t == 0) {
-            while (*m.p == '*' || *m.p == '%') ++m.p;
-            return *m.p == 0;
+        if (*walk.t == 0) {
+            while (*walk.p == '*' || *walk.p == '%') ++walk.p;
+            return *walk.p == 0;
         }
-        if (*m.p == 0) {
-            if (EndsInOpenStar(m.pattern, m.p)) return true;
-            // Otherwise the leftover text needs a backtrack. Matching the
-            // last pattern character again instead would let 'ab' match
+
+        if (*walk.p == 0) {
+            if (EndsInOpenStar(pattern, walk.p)) return true;
+            // Otherwise the leftover text needs a backtrack (below). Matching
+            // the last pattern character again instead would let 'ab' match
             // 'abb', which no user of "*" and "?" expects.
-        } else if (TakeNext(m, exact)) {
+        } else if (*walk.p == '%' || *walk.p == '*') {
+            TakeWildcards(&walk);
             continue;
+        } else if (*walk.p == '?') {
+            ++walk.p;
+            ++walk.t;
+            continue;
+        } else {
+            const unsigned char* literal = *walk.p == '\\' ? walk.p + 1 : walk.p;
+            // A "\" that ends the pattern makes the terminator the character
+            // to compare, which equals no text character.
+            if (SameCharacter(*literal, *walk.t, exact)) {
+                walk.p = literal + 1;
+                ++walk.t;
+                continue;
+            }
         }
-        if (!Backtrack(m)) return false;
+
+        if (!Backtrack(&walk)) return false;
     }
 }
 

@@ -17,6 +17,7 @@
 #include "host/exports.h"
 #include "platform/platform.h"
 #include "seen/table_registry.h"
+#include "support/command_samples.h"
 #include "support/counting_allocator.h"
 #include "support/run_command.h"
 #include "support/scratch_directory.h"
@@ -44,37 +45,34 @@ std::string Call(const char* name, const std::string& arguments) {
     return buffer;
 }
 
-struct Scenario {
-    const char* command;
-    std::string arguments;
-};
+using Scenario = testing::CommandSample;
 
 class MemoryExhaustion : public ::testing::Test {
 protected:
+    // The scratch directory is the current one: the samples name their
+    // files relative to it.
     static void SetUpTestSuite() {
         scratch_ = std::make_unique<testing::ScratchDirectory>("lastspot-oom-");
+        previous_ = fs::current_path();
+        fs::current_path(scratch_->path());
     }
-    static void TearDownTestSuite() { scratch_.reset(); }
+    static void TearDownTestSuite() {
+        fs::current_path(previous_);
+        scratch_.reset();
+    }
 
     static std::string File(const char* name) { return scratch_->PathOf(name); }
 
-    // A fresh library with tables "t" (twenty records), "other" and
-    // "Others", and a saved copy of "t" to load from.
+    // A fresh library holding the sample tables (the command table's
+    // samples run on them).
     static void StartLibrary() {
         host::LoadInfo info{};
         testing::SetCounting(true);
         LoadDll(&info);
         testing::SetCounting(false);
-        Call("SeenTableAdd", "t");
-        Call("SeenTableAdd", "other");
-        Call("SeenTableAdd", "Others");
-        for (int i = 0; i < 20; ++i) {
-            Call("SeenAdd", "t nick" + std::to_string(i) + " n@h" + std::to_string(i % 3) +
-                                " #c" + std::to_string(i % 2) + " join " +
-                                std::to_string(1000 + i * 7 % 5) + " 3 some text " +
-                                std::to_string(i));
+        for (const testing::CommandSample& line : testing::SampleTableLines()) {
+            Call(line.command.c_str(), line.arguments);
         }
-        Call("SeenAdd", "other solo s@h #c quit 5 5");
     }
 
     static void StopLibrary() {
@@ -88,9 +86,13 @@ protected:
     static void FailEachAllocation(const Scenario& scenario, bool processHeap) {
         StartLibrary();
         const std::string before = testing::DumpTables();
-        const std::string reply = Call(scenario.command, scenario.arguments);
+        const std::string reply = Call(scenario.command.c_str(), scenario.arguments);
         const std::string after = testing::DumpTables();
         StopLibrary();
+        if (!testing::ChangesTables(scenario.command)) {
+            EXPECT_EQ(after, before) << scenario.command << " " << scenario.arguments
+                                     << ": marked Reads in src/host/commands.def, yet it changed the tables";
+        }
 
         for (long failing = 0;; ++failing) {
             Allocations().live = 0;
@@ -101,14 +103,14 @@ protected:
             } else {
                 testing::FailAllocationAfter(failing);
             }
-            std::string got = Call(scenario.command, scenario.arguments);
+            std::string got = Call(scenario.command.c_str(), scenario.arguments);
             bool failureHappened =
                 processHeap ? !platform::FaultArmed(platform::FaultPoint::HeapAlloc)
                             : !testing::AllocationFailureArmed();
             platform::ClearFaults();
             testing::FailAllocationAfter(-1);
 
-            SCOPED_TRACE(std::string(scenario.command) + " " + scenario.arguments.substr(0, 60) +
+            SCOPED_TRACE(scenario.command + " " + scenario.arguments.substr(0, 60) +
                          (processHeap ? ": process heap" : ": free store") +
                          " allocation " + std::to_string(failing) + " fails");
             if (got == "-MEMORY Out of memory") {
@@ -129,15 +131,18 @@ protected:
     }
 
     static std::unique_ptr<testing::ScratchDirectory> scratch_;
+    static fs::path previous_;
     static int memoryReplies_;
 };
 
 std::unique_ptr<testing::ScratchDirectory> MemoryExhaustion::scratch_;
+fs::path MemoryExhaustion::previous_;
 int MemoryExhaustion::memoryReplies_ = 0;
 
 TEST_F(MemoryExhaustion, EveryCommandFailsCleanlyAtEveryAllocation) {
     StartLibrary();
-    ASSERT_EQ(Call("SeenSave", "t " + File("t.seen")), "+OK 20");
+    const Scenario save = testing::SampleFileSave();
+    ASSERT_EQ(Call(save.command.c_str(), save.arguments), "+OK 20");
     StopLibrary();
     // A file only the platform's search finds: beside the program, not in
     // the current directory.
@@ -147,31 +152,10 @@ TEST_F(MemoryExhaustion, EveryCommandFailsCleanlyAtEveryAllocation) {
     fs::copy_file(File("t.seen"), std::string(directory) + besideName,
                   fs::copy_options::overwrite_existing);
 
-    const std::vector<Scenario> scenarios = {
-        {"DllInfo", "anything"},
-        {"SeenTableAdd", "new"},
-        {"SeenTableAdd", "T"},
-        {"SeenTableDel", "t"},
-        {"SeenTableDelMatch", "other*"},
-        {"SeenTableCount", ""},
-        {"SeenTableClear", ""},
-        {"SeenAdd", "t fresh f@h #c join 1 2 a text"},
-        {"SeenAdd", "t NICK3 r@h #r quit 9 9 replaced"},
-        {"SeenGet", "t nick4"},
-        {"SeenDel", "t nick5"},
-        {"SeenCount", "t"},
-        {"SeenClear", "t"},
-        {"SeenMatch", "t * * * 0"},
-        {"SeenMatchSort", "t * * * 0"},
-        {"SeenMatchSort", "t nick1* * * 3"},
-        {"SeenMatchCount", "t * * #c1 0"},
-        {"SeenDelMatch", "t * n@h1 * "},
-        {"SeenExpire", "t t 1003"},
-        {"SeenExpire", "t n 5"},
-        {"SeenSave", "t " + File("save.seen")},
-        {"SeenLoad", "other " + File("t.seen")},
-        {"SeenLoad", "other " + besideName},
-    };
+    // Every command's samples from the command table, and a load that
+    // finds its file by the platform's search.
+    std::vector<Scenario> scenarios = testing::CommandSamples();
+    scenarios.push_back({"SeenLoad", "other " + besideName});
     std::set<std::string> covered;
     for (const Scenario& scenario : scenarios) {
         covered.insert(scenario.command);
@@ -179,7 +163,10 @@ TEST_F(MemoryExhaustion, EveryCommandFailsCleanlyAtEveryAllocation) {
         FailEachAllocation(scenario, true);
         if (HasFailure()) break;
     }
-    for (const auto& entry : host::kCommandExports) EXPECT_EQ(covered.count(entry.name), 1u) << entry.name;
+    for (const auto& entry : host::kCommandExports) {
+        EXPECT_EQ(covered.count(entry.name), 1u)
+            << entry.name << " has no sample arguments in its line of src/host/commands.def";
+    }
     // The allocating commands met failures at each of their allocations.
     EXPECT_GE(memoryReplies_, 20);
     std::printf("%d runs ended in -MEMORY\n", memoryReplies_);

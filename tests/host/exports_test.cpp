@@ -12,9 +12,9 @@ namespace {
 TEST(Exports, LoadDllSetsOnlyTheKeepFlag) {
     LibraryUnderTest library;
     ASSERT_NE(library.loadDll(), nullptr);
-    LoadRecord record;
+    host::LoadInfo record;
     std::memset(&record, 0xA5, sizeof record);
-    LoadRecord before = record;
+    host::LoadInfo before = record;
     library.loadDll()(&record);
     EXPECT_EQ(record.keep, 1);
     record.keep = before.keep;
@@ -25,7 +25,7 @@ TEST(Exports, LoadDllSetsOnlyTheKeepFlag) {
 TEST(Exports, UnloadDllReleasesTablesOnlyForReason0AndAlwaysReturns0) {
     LibraryUnderTest library;
     ASSERT_NE(library.unloadDll(), nullptr);
-    LoadRecord record{};
+    host::LoadInfo record{};
     library.loadDll()(&record);
     EXPECT_EQ(library.Run("SeenTableAdd", "one"), "+OK ");
     EXPECT_EQ(library.Run("SeenTableAdd", "two"), "+OK ");

@@ -10,6 +10,7 @@
 
 #include "host/lifecycle.h"
 #include "seen/command_generator.h"
+#include "support/command_samples.h"
 #include "support/run_command.h"
 #include "support/scratch_directory.h"
 #include "support/seen_model.h"
@@ -87,13 +88,16 @@ TEST_F(RandomCommands, MatchCommandsAndExpiryAgreeWithTheModel) {
     }
 }
 
-// A command the model cannot answer would leave the randomized tests (and
-// any fuzzer driving the model) blind to it.
-TEST(SeenModelCoverage, TheModelPredictsEveryCommandButTheUnpredicted) {
+// After a command that changes tables the model does not predict, the
+// randomized tests and the commands fuzzer would no longer know what the
+// tables hold. A command that only reads them may go unpredicted.
+TEST(SeenModelCoverage, TheModelPredictsEveryCommandThatChangesTables) {
     SeenModel model;
     for (const auto& entry : host::kCommandExports) {
-        EXPECT_NE(model.Run(entry.name, "").has_value(), SeenModel::Unpredicted(entry.name))
-            << entry.name;
+        if (!ChangesTables(entry.name)) continue;
+        EXPECT_TRUE(model.Run(entry.name, "").has_value())
+            << entry.name << " may change tables or records (Changes in src/host/commands.def), "
+            << "but the seen-table model (tests/support/seen_model.cpp) does not predict it";
     }
 }
 

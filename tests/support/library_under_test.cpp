@@ -17,23 +17,23 @@ LibraryUnderTest::LibraryUnderTest() {
 
 LibraryUnderTest::~LibraryUnderTest() { platform::CloseLibrary(handle_); }
 
-LoadHook LibraryUnderTest::loadDll() const {
-    return reinterpret_cast<LoadHook>(platform::FindExport(handle_, "LoadDll"));
+host::LoadHook LibraryUnderTest::loadDll() const {
+    return reinterpret_cast<host::LoadHook>(platform::FindExport(handle_, "LoadDll"));
 }
 
-UnloadHook LibraryUnderTest::unloadDll() const {
-    return reinterpret_cast<UnloadHook>(platform::FindExport(handle_, "UnloadDll"));
+host::UnloadHook LibraryUnderTest::unloadDll() const {
+    return reinterpret_cast<host::UnloadHook>(platform::FindExport(handle_, "UnloadDll"));
 }
 
-CommandExport LibraryUnderTest::command(const char* name) const {
-    auto found = reinterpret_cast<CommandExport>(platform::FindExport(handle_, name));
+host::CommandExport LibraryUnderTest::command(const char* name) const {
+    auto found = reinterpret_cast<host::CommandExport>(platform::FindExport(handle_, name));
     if (found == nullptr) ADD_FAILURE() << "the library does not export " << name;
     return found;
 }
 
 std::string LibraryUnderTest::Run(const char* name, const std::string& arguments,
                                   int* result) const {
-    CommandExport export_ = command(name);
+    host::CommandExport export_ = command(name);
     if (export_ == nullptr) return "";
     std::vector<char> buffer(4096, '\0');
     std::memcpy(buffer.data(), arguments.c_str(), arguments.size() + 1);

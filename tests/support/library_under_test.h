@@ -4,22 +4,10 @@
 
 #include <string>
 
+#include "host/host_interface.h"
 #include "platform/platform.h"
 
 namespace lastspot::testing {
-
-struct LoadRecord {
-    unsigned int version;
-    void* window;
-    int keep;
-    int unicode;
-    unsigned int beta;
-    unsigned int bytes;
-};
-
-using LoadHook = void(LASTSPOT_CALL*)(LoadRecord*);
-using UnloadHook = int(LASTSPOT_CALL*)(int);
-using CommandExport = int(LASTSPOT_CALL*)(void*, void*, char*, char*, int, int);
 
 class LibraryUnderTest {
 public:
@@ -30,10 +18,10 @@ public:
     LibraryUnderTest(const LibraryUnderTest&) = delete;
     LibraryUnderTest& operator=(const LibraryUnderTest&) = delete;
 
-    LoadHook loadDll() const;
-    UnloadHook unloadDll() const;
+    host::LoadHook loadDll() const;
+    host::UnloadHook unloadDll() const;
     // The command export `name`; a test failure when it is missing.
-    CommandExport command(const char* name) const;
+    host::CommandExport command(const char* name) const;
 
     // Copies `arguments` into `buffer` (which must hold it), runs the
     // command and returns its reply; `*result` receives the return value.

@@ -381,8 +381,6 @@ std::optional<std::string> SeenModel::Run(const std::string& command, const std:
     return found->second(tables_, line);
 }
 
-bool SeenModel::Unpredicted(const std::string& command) { return command == "DllInfo"; }
-
 std::string SeenModel::SavedFile(const std::string& token, const ModelTable& table) {
     return FormFile(token, table).first;
 }

@@ -63,12 +63,12 @@ public:
     // The reply the library gives to `command` with `arguments` (read up to
     // their first NUL, as the library reads the host's buffer), the tables
     // and files changed as the library changes them; nullopt for a command
-    // the model does not know, and for the Unpredicted one. A name that is
-    // not among the files is one the library finds nowhere.
+    // the model does not know. It knows every command that may change
+    // tables or records (SeenModelCoverage checks that); a command that
+    // only reads them, such as DllInfo (whose reply is the build's banner),
+    // may be left out. A name that is not among the files is one the
+    // library finds nowhere.
     std::optional<std::string> Run(const std::string& command, const std::string& arguments);
-
-    // DllInfo, whose reply is the build's banner.
-    static bool Unpredicted(const std::string& command);
 
     // The bytes SeenSave writes for `table` when the command names it
     // `token`; the reply counts its record lines.

@@ -15,6 +15,8 @@
 // byte) and loads of what either saved or of seen files made up for the
 // stream: out of nick order, repeated nicks, LF or CR LF line ends, lines
 // past the length limit, NUL bytes, a last line without its end.
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +39,18 @@ using lastspot::tool::HostLibrary;
 [[noreturn]] void Die(const std::string& what) {
     std::fprintf(stderr, "compare_libraries: %s\n", what.c_str());
     std::exit(2);
+}
+
+// The whole number `text` spells, at least 1; dies naming `what` otherwise
+// (a count of 0, or a word read as one, would compare nothing and pass).
+int CountArgument(const char* text, const char* what) {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || value < 1 || value > INT_MAX) {
+        Die(std::string(what) + " must be a whole number of at least 1, not '" + text + "'");
+    }
+    return static_cast<int>(value);
 }
 
 class Generator {
@@ -178,8 +192,8 @@ std::pair<std::string, std::string> NextCommand(Generator& gen, Library (&librar
 
 int main(int argc, char** argv) {
     if (argc < 3) Die("usage: compare_libraries OLD_LIBRARY NEW_LIBRARY [STREAMS [COMMANDS]]");
-    int streams = argc > 3 ? std::atoi(argv[3]) : 200;
-    int commands = argc > 4 ? std::atoi(argv[4]) : 2000;
+    int streams = argc > 3 ? CountArgument(argv[3], "STREAMS") : 200;
+    int commands = argc > 4 ? CountArgument(argv[4], "COMMANDS") : 2000;
     fs::path scratch = fs::temp_directory_path() / ("lastspot-compare-" + std::to_string(std::random_device()()));
     Library libraries[2];
     for (int i = 0; i < 2; ++i) {
@@ -192,7 +206,7 @@ int main(int argc, char** argv) {
     for (int stream = 0; stream < streams; ++stream) {
         Generator gen(static_cast<std::uint32_t>(stream));
         for (Library& library : libraries) {
-            lastspot::tool::HostLoadInfo info{};
+            lastspot::host::LoadInfo info{};
             library.host.loadDll(&info);
             Call(library, "SeenTableAdd", "t");
         }

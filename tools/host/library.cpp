@@ -9,7 +9,7 @@ namespace {
 
 // The library's command exports, from its command table.
 constexpr const char* kCommandNames[] = {
-#define LASTSPOT_COMMAND(name, body, effect) #name,
+#define LASTSPOT_COMMAND(name, body, effect, ...) #name,
 #include "host/commands.def"
 };
 
@@ -26,8 +26,8 @@ bool OpenHostLibrary(const std::string& path, HostLibrary* library, std::string*
         *error = "cannot load library '" + path + "': " + platform::LibraryError();
         return false;
     }
-    library->loadDll = ExportAs<LoadHook>(library->handle, "LoadDll");
-    library->unloadDll = ExportAs<UnloadHook>(library->handle, "UnloadDll");
+    library->loadDll = ExportAs<host::LoadHook>(library->handle, "LoadDll");
+    library->unloadDll = ExportAs<host::UnloadHook>(library->handle, "UnloadDll");
     if (library->loadDll == nullptr || library->unloadDll == nullptr) {
         *error = "library '" + path + "' lacks LoadDll or UnloadDll";
         platform::CloseLibrary(library->handle);

@@ -4,31 +4,20 @@
 
 #include <string>
 
+#include "host/host_interface.h"
 #include "platform/platform.h"
 
 namespace lastspot::tool {
 
-// The load record a host hands to LoadDll (the library touches only `keep`).
-struct HostLoadInfo {
-    unsigned int version;
-    void* window;
-    int keep;
-    int unicode;
-    unsigned int beta;
-    unsigned int bytes;
-};
-
-using LoadHook = void(LASTSPOT_CALL*)(HostLoadInfo*);
-using UnloadHook = int(LASTSPOT_CALL*)(int);
-using CommandExport = int(LASTSPOT_CALL*)(void*, void*, char*, char*, int, int);
+using host::CommandExport;
 
 // The size of the buffer a host passes to every command.
 inline constexpr std::size_t kHostBufferSize = 4096;
 
 struct HostLibrary {
     platform::LibraryHandle handle = nullptr;
-    LoadHook loadDll = nullptr;
-    UnloadHook unloadDll = nullptr;
+    host::LoadHook loadDll = nullptr;
+    host::UnloadHook unloadDll = nullptr;
 };
 
 // Loads the library at `path` and finds its hooks. False, with the reason in

@@ -22,6 +22,7 @@
 #include "script_text.h"
 #include "transcript.h"
 
+namespace host = lastspot::host;
 namespace tool = lastspot::tool;
 
 namespace {
@@ -67,7 +68,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 }
 
 int RunCommands(const tool::HostLibrary& library, std::istream& in, bool echo) {
-    tool::HostLoadInfo info{};
+    host::LoadInfo info{};
     library.loadDll(&info);
     int errors = 0;
     std::string raw, line, error;

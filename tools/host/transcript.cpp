@@ -101,6 +101,70 @@ fs::path MakeScratchDirectory() {
     }
 }
 
+// Where a transcript's failures go, each with its file and line.
+struct Failures {
+    const std::string& path;
+    std::ostream& report;
+    int count = 0;
+
+    void Add(std::size_t index, const std::string& what) {
+        report << path << ":" << index + 1 << ": " << what << "\n";
+        ++count;
+    }
+};
+
+// Runs the command of line `i` (`line`: "> " and the command, its macros
+// expanded) and compares its reply with the "< ...|" line after it.
+// Returns the index of the last line it used.
+std::size_t CheckCommand(const HostLibrary& library, const std::vector<std::string>& lines, std::size_t i,
+                         const std::string& line, const std::string& directory, Failures& failures) {
+    CommandRun run = RunCommandLine(library, line.substr(2));
+    bool haveReply = i + 1 < lines.size() && lines[i + 1].rfind("< ", 0) == 0 && lines[i + 1].size() >= 3 &&
+                     lines[i + 1].back() == '|';
+    if (!haveReply) {
+        failures.Add(i, "command without a reply line ('< ...|') after it");
+        return i;
+    }
+    const std::string& replyLine = lines[i + 1];
+    std::string expected, error;
+    if (!ExpandMacros(replyLine.substr(2, replyLine.size() - 3), directory, &expected, &error)) {
+        failures.Add(i + 1, error);
+    } else if (!run.ok) {
+        failures.Add(i, run.error);
+    } else if (run.reply != expected) {
+        failures.Add(i, lines[i].substr(0, 120) + "\n    expected: " + expected +
+                            "|\n    got:      " + run.reply + "|");
+    }
+    return i + 1;
+}
+
+// Runs the transcript's lines in order, in the current directory,
+// `directory`; returns the number of commands run.
+int RunLines(const HostLibrary& library, const std::vector<std::string>& lines, const std::string& directory,
+             Failures& failures) {
+    int commands = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& raw = lines[i];
+        if (raw.empty() || raw[0] == '#') continue;
+        std::string line, error;
+        if (!ExpandMacros(raw, directory, &line, &error)) {
+            failures.Add(i, error);
+            continue;
+        }
+        if (line.empty()) continue;
+        if (line[0] == '@') {
+            std::string problem = RunDirective(line);
+            if (!problem.empty()) failures.Add(i, problem);
+        } else if (line.rfind("> ", 0) != 0) {
+            failures.Add(i, "expected a command ('> '), a directive ('@') or a comment ('#')");
+        } else {
+            ++commands;
+            i = CheckCommand(library, lines, i, line, directory, failures);
+        }
+    }
+    return commands;
+}
+
 TranscriptResult RunTranscript(const HostLibrary& library, const std::string& path,
                                bool keepDirectory, std::ostream& report) {
     TranscriptResult result;
@@ -117,56 +181,13 @@ TranscriptResult RunTranscript(const HostLibrary& library, const std::string& pa
     fs::current_path(scratch);
     const std::string directory = scratch.string();
 
-    auto fail = [&](std::size_t index, const std::string& what) {
-        report << path << ":" << index + 1 << ": " << what << "\n";
-        ++result.failures;
-    };
-
-    HostLoadInfo info{};
+    host::LoadInfo info{};
     library.loadDll(&info);
-
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string& raw = lines[i];
-        if (raw.empty() || raw[0] == '#') continue;
-        std::string line, error;
-        if (!ExpandMacros(raw, directory, &line, &error)) {
-            fail(i, error);
-            continue;
-        }
-        if (line.empty()) continue;
-        if (line[0] == '@') {
-            std::string problem = RunDirective(line);
-            if (!problem.empty()) fail(i, problem);
-            continue;
-        }
-        if (line.rfind("> ", 0) != 0) {
-            fail(i, "expected a command ('> '), a directive ('@') or a comment ('#')");
-            continue;
-        }
-        ++result.commands;
-        CommandRun run = RunCommandLine(library, line.substr(2));
-
-        std::string expected;
-        bool haveReply = i + 1 < lines.size() && lines[i + 1].rfind("< ", 0) == 0 &&
-                         lines[i + 1].size() >= 3 && lines[i + 1].back() == '|';
-        if (!haveReply) {
-            fail(i, "command without a reply line ('< ...|') after it");
-            continue;
-        }
-        ++i;
-        if (!ExpandMacros(lines[i].substr(2, lines[i].size() - 3), directory, &expected, &error)) {
-            fail(i, error);
-            continue;
-        }
-        if (!run.ok) {
-            fail(i - 1, run.error);
-        } else if (run.reply != expected) {
-            fail(i - 1, raw.substr(0, 120) + "\n    expected: " + expected +
-                            "|\n    got:      " + run.reply + "|");
-        }
-    }
-
+    Failures failures{path, report};
+    result.commands = RunLines(library, lines, directory, failures);
+    result.failures = failures.count;
     library.unloadDll(0);
+
     fs::current_path(previous);
     std::error_code ignored;
     if (keepDirectory) {
