@@ -51,7 +51,8 @@ struct OrderedIndex<Item, Order>::Checker {
     }
 
     // The inner node's fill and separators; `below` is the number of inner
-    // levels under its children.
+    // levels from its children down to the leaves (0: its children are
+    // leaves).
     bool CheckInner(const Inner* inner, bool root, int below) {
         ++inners;
         int floor = root ? 2 : kInnerFloor;
@@ -84,7 +85,7 @@ struct OrderedIndex<Item, Order>::Checker {
                 continue;
             }
             const void* child = inner->child[next[depth - 1]++];
-            int below = tree.height_ - depth - 1;  // inner levels under the child's children
+            int below = tree.height_ - depth - 1;  // inner levels from the child's children down
             if (below < 0) {
                 if (!CheckLeaf(static_cast<const Leaf*>(child))) return false;
                 continue;
