@@ -35,6 +35,7 @@ Item* OrderedIndex<Item, Order>::Insert(Item* item) {
     auto search = [item](const Item* stored) { return Order::Compare(item, stored); };
     if (root_ == nullptr) {
         root_ = first_ = NewLeaf();
+        height_ = 0;
         ++leaves_;
     }
     Place place;

@@ -3,16 +3,20 @@
 // Part of ordered_index.h, which includes it.
 #pragma once
 
+#include <cassert>
+
 namespace lastspot::index {
 
 template <typename Item, typename Order>
 void OrderedIndex<Item, Order>::ReplaceAt(const Place& place, const Item* old, Item* fresh) {
+    assert(place.leaf != nullptr);  // the index holds `old`, so it is not empty
     place.leaf->item[FindSlotHolding(place.leaf, old)] = fresh;
 }
 
 template <typename Item, typename Order>
 void OrderedIndex<Item, Order>::RemoveAt(Place* place, const Item* item) {
     Leaf* leaf = place->leaf;
+    assert(leaf != nullptr);  // the index holds `item`, so it is not empty
     int slot = FindSlotHolding(leaf, item);
     --leaf->count;
     MoveSlots(leaf, slot, leaf, slot + 1, leaf->count - slot);

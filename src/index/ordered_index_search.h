@@ -117,6 +117,7 @@ template <typename Item, typename Order>
 template <typename Search>
 typename OrderedIndex<Item, Order>::Leaf* OrderedIndex<Item, Order>::Descend(std::uint64_t prefix, Search& search,
                                                                              Place* place) const {
+    assert(height_ >= 0 && height_ < kMaxDepth);
     void* node = root_;
     for (int level = 0; level < height_; ++level) {
         auto* inner = static_cast<Inner*>(node);

@@ -15,7 +15,7 @@ constexpr std::uint64_t kBytes = 0x0101010101010101u;
 // eight remain (a word is a space's where its byte XOR 0x20 is zero; the
 // lowest such byte is found exactly), then byte by byte: the words a
 // record line's tokens make are short, and a call per token would cost more.
-char* FindSpace(char* p, char* end) {
+char* FindSpace(char* p, const char* end) {
     for (; end - p >= 8; p += 8) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
