@@ -22,9 +22,7 @@ public:
     }
 
     // The command export `name`; exits when the library lacks it.
-    CommandExport Command(const char* name) {
-        return reinterpret_cast<CommandExport>(Export(name));
-    }
+    CommandExport Command(const char* name) { return reinterpret_cast<CommandExport>(Export(name)); }
 
     // Copies the line into the host's buffer and runs the command there.
     const char* Run(CommandExport command, const std::string& line) {

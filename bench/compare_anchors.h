@@ -106,7 +106,8 @@ void MatchSortIn(const Records& records, char* buffer) {
         matches.push_back(&RecordOf(e));
         if (matches.size() == query.maxNicks) break;
     }
-    std::sort(matches.begin(), matches.end(), [](const Record* a, const Record* b) { return MoreRecent(*a, *b); });
+    std::sort(matches.begin(), matches.end(),
+              [](const Record* a, const Record* b) { return MoreRecent(*a, *b); });
     NickList list;
     for (const Record* r : matches) {
         if (!list.TryAppend(r->nick.c_str(), r->nick.size())) break;
@@ -170,7 +171,9 @@ inline void ReplyRecord(const Record& r, char* buffer) {
                             static_cast<int>(r.timeSpent), r.text.c_str());
 }
 
-inline void ReplyNotFound(char* buffer) { platform::FormatBounded(buffer, "-%s %s", "FOUND", "Nick not found"); }
+inline void ReplyNotFound(char* buffer) {
+    platform::FormatBounded(buffer, "-%s %s", "FOUND", "Nick not found");
+}
 
 struct IrcLess {
     using is_transparent = void;
@@ -228,7 +231,8 @@ class FoldedNick {
 public:
     explicit FoldedNick(const char* nick) {
         std::size_t n = 0;
-        for (; nick[n] != '\0' && n < sizeof inline_; ++n) inline_[n] = static_cast<char>(text::IrcToUpper(nick[n]));
+        for (; nick[n] != '\0' && n < sizeof inline_; ++n)
+            inline_[n] = static_cast<char>(text::IrcToUpper(nick[n]));
         if (nick[n] == '\0') {
             view_ = absl::string_view(inline_, n);
             return;

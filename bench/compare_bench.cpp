@@ -75,18 +75,17 @@ using lastspot::text::WildMatch;
 // Records and the workload
 
 std::string LineOf(const Record& r) {
-    return std::string(kTableName) + " " + r.nick + " " + r.address + " " + r.channel + " " +
-           r.type + " " + std::to_string(r.seenTime) + " " + std::to_string(r.timeSpent) + " " +
-           r.text;
+    return std::string(kTableName) + " " + r.nick + " " + r.address + " " + r.channel + " " + r.type + " " +
+           std::to_string(r.seenTime) + " " + std::to_string(r.timeSpent) + " " + r.text;
 }
 
 // The argument lines of every operation, and the records as the table
 // holds them after the replacing adds.
 struct Workload {
     std::size_t n = 0;
-    std::vector<Record> records;           // final values, in nick order
-    std::vector<std::string> add;          // first values, in random order
-    std::vector<std::string> replace;      // final values, nicks respelled, shuffled
+    std::vector<Record> records;       // final values, in nick order
+    std::vector<std::string> add;      // first values, in random order
+    std::vector<std::string> replace;  // final values, nicks respelled, shuffled
     std::vector<std::string> get, miss, del;
     std::vector<std::string> restoreMatch;  // final lines of what the selective query matches
     std::vector<std::string> restoreTime;   // ... of what expiry by age removes, shuffled
@@ -97,9 +96,8 @@ struct Workload {
 // Characters of IRC nicks: letters, the RFC 1459 pairs in both spellings,
 // "_" and "`"; after the first also digits and "-".
 constexpr char kNickFirst[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ[]\\^{}|~_`";
-constexpr char kNickRest[] =
-    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ[]\\^{}|~_`0123456789-";
-constexpr const char* kWords[] = {"hello", "all",   "anyone", "seen", "the",   "new",
+constexpr char kNickRest[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ[]\\^{}|~_`0123456789-";
+constexpr const char* kWords[] = {"hello", "all",   "anyone", "seen", "the",    "new",
                                   "build", "works", "lol",    "brb",  "thanks", "is",
                                   "this",  "on",    "ok",     "see",  "you",    "later"};
 constexpr const char* kTypes[] = {"text", "text", "text", "join", "join", "part", "quit", "nick"};
@@ -197,7 +195,8 @@ Workload MakeWorkload(std::size_t n, bool addsOnly) {
         if (static_cast<std::uint32_t>(r.seenTime) < cut) w.restoreTime.push_back(LineOf(r));
         byRecency.push_back(&r);
     }
-    std::sort(byRecency.begin(), byRecency.end(), [](const Record* a, const Record* b) { return MoreRecent(*a, *b); });
+    std::sort(byRecency.begin(), byRecency.end(),
+              [](const Record* a, const Record* b) { return MoreRecent(*a, *b); });
     for (std::size_t i = n / 2; i < n; ++i) w.restoreCount.push_back(LineOf(*byRecency[i]));
     std::shuffle(w.restoreTime.begin(), w.restoreTime.end(), random);
     std::shuffle(w.restoreCount.begin(), w.restoreCount.end(), random);
@@ -208,31 +207,58 @@ Workload MakeWorkload(std::size_t n, bool addsOnly) {
 // The results tables
 
 enum Row {
-    kAddNew, kGetHit, kGetMiss, kAddReplace, kDel,
-    kMatchCountRandom, kMatchRandom, kMatchSortRandom, kExpireCountRandom, kExpireTimeRandom,
-    kDelMatchRandom, kSaveRandom,
+    kAddNew,
+    kGetHit,
+    kGetMiss,
+    kAddReplace,
+    kDel,
+    kMatchCountRandom,
+    kMatchRandom,
+    kMatchSortRandom,
+    kExpireCountRandom,
+    kExpireTimeRandom,
+    kDelMatchRandom,
+    kSaveRandom,
     kLoad,
-    kMatchCountLoaded, kMatchLoaded, kMatchSortLoaded, kExpireCountLoaded, kExpireTimeLoaded,
-    kDelMatchLoaded, kSaveLoaded,
-    kMemory, kRows
+    kMatchCountLoaded,
+    kMatchLoaded,
+    kMatchSortLoaded,
+    kExpireCountLoaded,
+    kExpireTimeLoaded,
+    kDelMatchLoaded,
+    kSaveLoaded,
+    kMemory,
+    kRows
 };
 constexpr int kPointRows = kDel + 1;
-constexpr const char* kRowNames[kRows] = {
-    "Add new", "Get hit", "Get miss", "Add replace", "Del",
-    "MatchCount, selective (random adds)", "Match, selective (random adds)",
-    "MatchSort, every record (random adds)", "Expire n, keep half (random adds)",
-    "Expire t, half by age (random adds)", "DelMatch, selective (random adds)", "Save (random adds)",
-    "Load (over the full table)",
-    "MatchCount, selective (after load)", "Match, selective (after load)",
-    "MatchSort, every record (after load)", "Expire n, keep half (after load)",
-    "Expire t, half by age (after load)", "DelMatch, selective (after load)", "Save (after load)",
-    "memory, bytes per record"};
+constexpr const char* kRowNames[kRows] = {"Add new",
+                                          "Get hit",
+                                          "Get miss",
+                                          "Add replace",
+                                          "Del",
+                                          "MatchCount, selective (random adds)",
+                                          "Match, selective (random adds)",
+                                          "MatchSort, every record (random adds)",
+                                          "Expire n, keep half (random adds)",
+                                          "Expire t, half by age (random adds)",
+                                          "DelMatch, selective (random adds)",
+                                          "Save (random adds)",
+                                          "Load (over the full table)",
+                                          "MatchCount, selective (after load)",
+                                          "Match, selective (after load)",
+                                          "MatchSort, every record (after load)",
+                                          "Expire n, keep half (after load)",
+                                          "Expire t, half by age (after load)",
+                                          "DelMatch, selective (after load)",
+                                          "Save (after load)",
+                                          "memory, bytes per record"};
 
 enum Column { kLastspot, kHash, kBtree, kMap, kVector, kSqlite, kStdio, kColumns };
-constexpr const char* kColumnNames[kColumns] = {"lastspot",    "absl::flat_hash_map", "absl::btree_map",
-                                                "std::map",    "vector scan",         "SQLite in memory",
+constexpr const char* kColumnNames[kColumns] = {"lastspot", "absl::flat_hash_map", "absl::btree_map",
+                                                "std::map", "vector scan",         "SQLite in memory",
                                                 "stdio"};
-constexpr const char* kColumnKeys[kColumns] = {"lastspot", "hash", "btree", "map", "vector", "sqlite", "stdio"};
+constexpr const char* kColumnKeys[kColumns] = {"lastspot", "hash",   "btree", "map",
+                                               "vector",   "sqlite", "stdio"};
 
 // One variant of an operation: runs it (with whatever untimed preparation
 // it needs), returns its time per unit and leaves in `reply` what is
@@ -287,7 +313,10 @@ Spread SpreadOf(std::vector<double> calls) {
     Spread s;
     if (calls.empty()) return s;
     std::sort(calls.begin(), calls.end());
-    auto at = [&](double q) { return calls[std::min(calls.size() - 1, static_cast<std::size_t>(q * static_cast<double>(calls.size())))]; };
+    auto at = [&](double q) {
+        return calls[std::min(calls.size() - 1,
+                              static_cast<std::size_t>(q * static_cast<double>(calls.size())))];
+    };
     s.p50 = at(0.5);
     s.p99 = at(0.99);
     s.p999 = at(0.999);
@@ -330,12 +359,15 @@ public:
 #endif
         if (round == 0) Spreads();
         AddNew();
-        PointLines(kGetHit, w_.get, lib_.get, Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid),
+        PointLines(kGetHit, w_.get, lib_.get,
+                   Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid),
                    SQLITE_COMMAND(Get), w_.n);
-        PointLines(kGetMiss, w_.miss, lib_.get, Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid),
+        PointLines(kGetMiss, w_.miss, lib_.get,
+                   Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid),
                    SQLITE_COMMAND(Get), 0);
         PointLines(kAddReplace, w_.replace, lib_.add,
-                   Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid), SQLITE_COMMAND(Add), w_.n);
+                   Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid),
+                   SQLITE_COMMAND(Add), w_.n);
         vector_ = w_.records;
 
         WholeTableRows(kMatchCountRandom, /*loaded=*/false);
@@ -344,7 +376,8 @@ public:
         WholeTableRows(kMatchCountLoaded, /*loaded=*/true);
         Save(kSaveLoaded);
 
-        PointLines(kDel, w_.del, lib_.del, Point(&OrderedDel<MapTable>, &OrderedDel<BtreeTableOrVoid>, &HashDelOrVoid),
+        PointLines(kDel, w_.del, lib_.del,
+                   Point(&OrderedDel<MapTable>, &OrderedDel<BtreeTableOrVoid>, &HashDelOrVoid),
                    SQLITE_COMMAND(Del), w_.n);
     }
 
@@ -430,8 +463,9 @@ private:
             if (reply.empty() || v.column == kLastspot) continue;
             bool listing = row == kMatchRandom || row == kMatchSortRandom || row == kMatchLoaded ||
                            row == kMatchSortLoaded;
-            bool agrees = listing && v.column == kSqlite ? FirstNumber(reply) == FirstNumber(replies[kLastspot])
-                                                         : reply == replies[kLastspot];
+            bool agrees = listing && v.column == kSqlite
+                              ? FirstNumber(reply) == FirstNumber(replies[kLastspot])
+                              : reply == replies[kLastspot];
             if (!agrees) {
                 Die(std::string(kRowNames[row]) + ": " + kColumnNames[v.column] + " replied '" + reply +
                     "', lastspot '" + replies[kLastspot] + "'");
@@ -468,7 +502,8 @@ private:
     std::vector<std::pair<Column, std::function<const char*(const std::string&)>>> PointRunners(
         CommandExport command, const PointCommands& anchors) {
         std::vector<std::pair<Column, std::function<const char*(const std::string&)>>> runners;
-        runners.push_back({kLastspot, [this, command](const std::string& line) { return Library(command, line); }});
+        runners.push_back({kLastspot,
+                           [this, command](const std::string& line) { return Library(command, line); }});
         runners.push_back({kMap, [this, anchors](const std::string& line) {
                                char* b = Take(line);
                                anchors.map(map_, b);
@@ -492,20 +527,24 @@ private:
     // A run of point command lines through every store (SQLite in one
     // transaction).
     void PointLines(Row row, const std::vector<std::string>& lines, CommandExport command,
-                    const PointCommands& anchors, const AnchorCommand& sqliteCommand, std::size_t succeeding) {
+                    const PointCommands& anchors, const AnchorCommand& sqliteCommand,
+                    std::size_t succeeding) {
         std::vector<Variant> variants;
         for (auto& [column, run] : PointRunners(command, anchors)) {
-            variants.push_back({column, [&lines, run](std::string& reply) { return Lines(lines, reply, run); }});
+            variants.push_back({column,
+                                [&lines, run](std::string& reply) { return Lines(lines, reply, run); }});
         }
         if (sqliteCommand) {
             variants.push_back({kSqlite, [&](std::string& reply) {
-                                    double time = NanosecondsPer(lines.size(), [&] { SqliteTransaction(true); });
+                                    double time = NanosecondsPer(lines.size(),
+                                                                 [&] { SqliteTransaction(true); });
                                     time += Lines(lines, reply, [&](const std::string& line) {
                                         char* buffer = Take(line);
                                         sqliteCommand(buffer);
                                         return buffer;
                                     });
-                                    return time + NanosecondsPer(lines.size(), [&] { SqliteTransaction(false); });
+                                    return time +
+                                           NanosecondsPer(lines.size(), [&] { SqliteTransaction(false); });
                                 }});
         }
         Measure(row, variants, std::to_string(succeeding) + " succeeded");
@@ -521,11 +560,16 @@ private:
             PointCommands anchors;
         };
         const Step steps[] = {
-            {kAddNew, &w_.add, lib_.add, Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid)},
-            {kGetHit, &w_.get, lib_.get, Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid)},
-            {kGetMiss, &w_.miss, lib_.get, Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid)},
-            {kAddReplace, &w_.replace, lib_.add, Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid)},
-            {kDel, &w_.del, lib_.del, Point(&OrderedDel<MapTable>, &OrderedDel<BtreeTableOrVoid>, &HashDelOrVoid)},
+            {kAddNew, &w_.add, lib_.add,
+             Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid)},
+            {kGetHit, &w_.get, lib_.get,
+             Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid)},
+            {kGetMiss, &w_.miss, lib_.get,
+             Point(&OrderedGet<MapTable>, &OrderedGet<BtreeTableOrVoid>, &HashGetOrVoid)},
+            {kAddReplace, &w_.replace, lib_.add,
+             Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid)},
+            {kDel, &w_.del, lib_.del,
+             Point(&OrderedDel<MapTable>, &OrderedDel<BtreeTableOrVoid>, &HashDelOrVoid)},
         };
         for (int column : {kLastspot, kHash, kBtree, kMap}) {
             for (const Step& step : steps) {
@@ -540,7 +584,8 @@ private:
     // then also weighs what a fresh fill of each store takes from the heap,
     // one store at a time.
     void AddNew() {
-        PointLines(kAddNew, w_.add, lib_.add, Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid),
+        PointLines(kAddNew, w_.add, lib_.add,
+                   Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid),
                    SQLITE_COMMAND(Add), w_.n);
         if (round_ != 0) return;
         Library(lib_.clear, kTableName);
@@ -618,25 +663,33 @@ private:
     // three listings, expiry by count and by age, and deletion by match,
     // each followed by making the stores whole again.
     void WholeTableRows(Row first, bool loaded) {
-        auto row = [first](Row randomRow) { return static_cast<Row>(first + (randomRow - kMatchCountRandom)); };
-        Whole(row(kMatchCountRandom), w_.selective, lib_.matchCount, [&](char* b) { MatchCountIn(vector_, b); },
-              [&](char* b) { MatchCountIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchCountIn(btree_, b); }),
-              SQLITE_COMMAND(MatchCount));
-        Whole(row(kMatchRandom), w_.selective, lib_.match, [&](char* b) { MatchIn(vector_, b); },
-              [&](char* b) { MatchIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchIn(btree_, b); }),
-              SQLITE_COMMAND(Match));
-        Whole(row(kMatchSortRandom), w_.matchAll, lib_.matchSort, [&](char* b) { MatchSortIn(vector_, b); },
-              [&](char* b) { MatchSortIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchSortIn(btree_, b); }),
-              SQLITE_COMMAND(MatchSort));
-        Whole(row(kDelMatchRandom), w_.delMatch, lib_.delMatch, [&](char* b) { DelMatchIn(vector_, b); },
-              [&](char* b) { DelMatchIn(map_, b); }, ABSL_COMMAND([&](char* b) { DelMatchIn(btree_, b); }),
-              SQLITE_COMMAND(DelMatch));
+        auto row = [first](Row randomRow) {
+            return static_cast<Row>(first + (randomRow - kMatchCountRandom));
+        };
+        Whole(
+            row(kMatchCountRandom), w_.selective, lib_.matchCount, [&](char* b) { MatchCountIn(vector_, b); },
+            [&](char* b) { MatchCountIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchCountIn(btree_, b); }),
+            SQLITE_COMMAND(MatchCount));
+        Whole(
+            row(kMatchRandom), w_.selective, lib_.match, [&](char* b) { MatchIn(vector_, b); },
+            [&](char* b) { MatchIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchIn(btree_, b); }),
+            SQLITE_COMMAND(Match));
+        Whole(
+            row(kMatchSortRandom), w_.matchAll, lib_.matchSort, [&](char* b) { MatchSortIn(vector_, b); },
+            [&](char* b) { MatchSortIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchSortIn(btree_, b); }),
+            SQLITE_COMMAND(MatchSort));
+        Whole(
+            row(kDelMatchRandom), w_.delMatch, lib_.delMatch, [&](char* b) { DelMatchIn(vector_, b); },
+            [&](char* b) { DelMatchIn(map_, b); }, ABSL_COMMAND([&](char* b) { DelMatchIn(btree_, b); }),
+            SQLITE_COMMAND(DelMatch));
         Restore(w_.restoreMatch);
-        for (auto [expiry, line, removed] : {std::tuple{kExpireCountRandom, &w_.expireCount, &w_.restoreCount},
-                                             std::tuple{kExpireTimeRandom, &w_.expireTime, &w_.restoreTime}}) {
-            Whole(row(expiry), *line, lib_.expire, [&](char* b) { ExpireIn(vector_, b); },
-                  [&](char* b) { ExpireIn(map_, b); }, ABSL_COMMAND([&](char* b) { ExpireIn(btree_, b); }),
-                  SQLITE_COMMAND(Expire));
+        for (auto [expiry, line, removed] :
+             {std::tuple{kExpireCountRandom, &w_.expireCount, &w_.restoreCount},
+              std::tuple{kExpireTimeRandom, &w_.expireTime, &w_.restoreTime}}) {
+            Whole(
+                row(expiry), *line, lib_.expire, [&](char* b) { ExpireIn(vector_, b); },
+                [&](char* b) { ExpireIn(map_, b); }, ABSL_COMMAND([&](char* b) { ExpireIn(btree_, b); }),
+                SQLITE_COMMAND(Expire));
             if (loaded) {
                 Reload();
             } else {
@@ -667,8 +720,8 @@ private:
     // Every store as after the load: the library loads its file again, the
     // ordered anchors are rebuilt in nick order, SQLite loads its copy.
     void Reload() {
-        Expect(Library(lib_.load, std::string(kTableName) + " " + librarySeen_), "+OK " + std::to_string(w_.n),
-               "SeenLoad");
+        Expect(Library(lib_.load, std::string(kTableName) + " " + librarySeen_),
+               "+OK " + std::to_string(w_.n), "SeenLoad");
         RebuildAnchors();
 #if LASTSPOT_BENCH_SQLITE
         if (!sqlite_.Load(sqliteFile_)) Die("SQLite load failed");
@@ -696,7 +749,8 @@ private:
         std::string saved = "+OK " + std::to_string(w_.n);
         auto faster = [](auto write) { return std::min(write(), write()); };
         std::vector<Variant> variants = {
-            {kLastspot, [&](std::string&) {
+            {kLastspot,
+             [&](std::string&) {
                  return faster([&] {
                      std::string reply;
                      double time = NanosecondsPer(w_.n, [&] { reply = Library(lib_.save, line); });
@@ -739,7 +793,8 @@ private:
     void Load() {
         std::string line = std::string(kTableName) + " " + librarySeen_;
         std::vector<Variant> variants = {
-            {kLastspot, [&](std::string& reply) {
+            {kLastspot,
+             [&](std::string& reply) {
                  Expect(Library(lib_.count, kTableName), "+OK " + std::to_string(w_.n), "SeenCount");
                  return NanosecondsPer(w_.n, [&] { reply = Library(lib_.load, line); });
              }},
@@ -830,9 +885,10 @@ void Comparison::Print(int rounds) const {
     for (int row = 0; row < kRows; ++row) {
         for (int c = 0; c < kColumns; ++c) shown[c] = shown[c] || !samples_[row][c].empty();
     }
-    std::printf("\n%zu records, median of %d rounds; ns per call (point commands) or per record in the "
-                "table; memory in bytes per record\n\n| operation |",
-                w_.n, rounds);
+    std::printf(
+        "\n%zu records, median of %d rounds; ns per call (point commands) or per record in the "
+        "table; memory in bytes per record\n\n| operation |",
+        w_.n, rounds);
     for (int c = 0; c < kColumns; ++c) {
         if (shown[c]) std::printf(" %s |", kColumnNames[c]);
     }
@@ -861,7 +917,8 @@ void Comparison::Print(int rounds) const {
         }
     }
 
-    std::printf("\nSingle calls over a fill of %zu records, ns: p50 / p99 / p99.9 / max\n\n| operation |", w_.n);
+    std::printf("\nSingle calls over a fill of %zu records, ns: p50 / p99 / p99.9 / max\n\n| operation |",
+                w_.n);
     const int spreadColumns[] = {kLastspot, kHash, kBtree, kMap};
     for (int c : spreadColumns) {
         if (spreads_[kAddNew][c].max > 0) std::printf(" %s |", kColumnNames[c]);
@@ -918,9 +975,10 @@ void Comparison::PrintGoals() const {
         goals.push_back({static_cast<Row>(kExpireCountRandom + offset), kVector, 1.5});
     }
     goals.push_back({kLoad, kStdio, 5.0});
-    std::printf("\nGoals at %zu records: lastspot over the anchor, at most the bound\n\n"
-                "| operation | anchor | lastspot / anchor | at most | |\n|---|---|---|---|---|\n",
-                w_.n);
+    std::printf(
+        "\nGoals at %zu records: lastspot over the anchor, at most the bound\n\n"
+        "| operation | anchor | lastspot / anchor | at most | |\n|---|---|---|---|---|\n",
+        w_.n);
     int missed = 0;
     for (const Goal& g : goals) {
         double anchor = Value(g.row, g.anchor);
@@ -928,8 +986,8 @@ void Comparison::PrintGoals() const {
         double ratio = Value(g.row, kLastspot) / anchor;
         bool met = ratio <= g.most;
         missed += met ? 0 : 1;
-        std::printf("| %s | %s | %.2fx | %.1fx | %s |\n", kRowNames[g.row], kColumnNames[g.anchor], ratio, g.most,
-                    met ? "met" : "MISSED");
+        std::printf("| %s | %s | %.2fx | %.1fx | %s |\n", kRowNames[g.row], kColumnNames[g.anchor], ratio,
+                    g.most, met ? "met" : "MISSED");
     }
     std::printf("| memory, bytes per record | | %.0f | 140 | %s |\n", Value(kMemory, kLastspot),
                 Value(kMemory, kLastspot) <= 140 ? "met" : "MISSED");

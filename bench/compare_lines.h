@@ -21,9 +21,7 @@ namespace lastspot::bench {
 inline constexpr const char* kTableName = "t";
 
 // Every anchor replies to a line it cannot take with this one reply.
-inline void FailLine(char* buffer) {
-    platform::FormatBounded(buffer, "-%s %s", "FAIL", "Invalid line");
-}
+inline void FailLine(char* buffer) { platform::FormatBounded(buffer, "-%s %s", "FAIL", "Invalid line"); }
 
 // The arguments of an add line: table nick address channel type seen-time
 // time-spent text. Parse cuts `buffer` in place with the library's own

@@ -72,8 +72,7 @@ SqliteStore::SqliteStore() {
     del_ = Prepare("DELETE FROM seen WHERE nick = ?1");
     count_ = Prepare("SELECT count(*) FROM seen");
     std::string where = kWhere;
-    matchCount_ = Prepare(
-        ("SELECT count(*) FROM (SELECT 1 FROM seen" + where + " LIMIT ?4)").c_str());
+    matchCount_ = Prepare(("SELECT count(*) FROM (SELECT 1 FROM seen" + where + " LIMIT ?4)").c_str());
     match_ = Prepare(("SELECT nick FROM seen" + where + " ORDER BY nick LIMIT ?4").c_str());
     matchSort_ = Prepare(("SELECT nick FROM (SELECT nick, t FROM seen" + where +
                           " ORDER BY nick LIMIT ?4) ORDER BY t DESC, nick")
@@ -86,8 +85,8 @@ SqliteStore::SqliteStore() {
 }
 
 SqliteStore::~SqliteStore() {
-    for (sqlite3_stmt* statement : {add_, get_, del_, count_, matchCount_, match_, matchSort_,
-                                    delMatch_, expireTime_, expireCount_}) {
+    for (sqlite3_stmt* statement :
+         {add_, get_, del_, count_, matchCount_, match_, matchSort_, delMatch_, expireTime_, expireCount_}) {
         sqlite3_finalize(statement);
     }
     sqlite3_close(db_);
@@ -135,9 +134,8 @@ void SqliteStore::Get(char* buffer) {
     int seenTime = sqlite3_column_int(get_, 4);
     int timeSpent = sqlite3_column_int(get_, 5);
     sqlite3_reset(get_);
-    platform::FormatBounded(buffer, "+OK %s %s %s %s %d %d %s", fields[0].c_str(),
-                            fields[1].c_str(), fields[2].c_str(), fields[3].c_str(), seenTime,
-                            timeSpent, fields[4].c_str());
+    platform::FormatBounded(buffer, "+OK %s %s %s %s %d %d %s", fields[0].c_str(), fields[1].c_str(),
+                            fields[2].c_str(), fields[3].c_str(), seenTime, timeSpent, fields[4].c_str());
 }
 
 void SqliteStore::Del(char* buffer) {

@@ -188,8 +188,8 @@ void ScanExpire(Records& records, char* buffer) {
     std::uint32_t n = ParseDecimal(number);
     std::size_t removed = 0;
     if (byTime) {
-        removed = std::erase_if(
-            records, [n](const Record& r) { return static_cast<std::uint32_t>(r.seenTime) < n; });
+        removed = std::erase_if(records,
+                                [n](const Record& r) { return static_cast<std::uint32_t>(r.seenTime) < n; });
     } else if (records.size() > n) {
         // The n most recent stay: find the last of them, and remove every
         // record that sorts after it.
@@ -229,8 +229,8 @@ struct Workload {
 Record RandomRecord(const std::string& nick, std::mt19937& random) {
     Record r;
     r.nick = nick;
-    r.address = "~ident" + std::to_string(random() % 5000) + "@host-" +
-                std::to_string(random() % 1000) + ".example.org";
+    r.address = "~ident" + std::to_string(random() % 5000) + "@host-" + std::to_string(random() % 1000) +
+                ".example.org";
     r.channel = "#channel" + std::to_string(random() % 50);
     r.type = "join";
     r.seenTime = static_cast<std::int32_t>(1600000000 + random() % 100000000);
@@ -260,9 +260,8 @@ Workload& Work(std::size_t n) {
         if (!folded.insert(key).second) continue;
         w.sorted.push_back(RandomRecord(nick, random));
         const Record& r = w.sorted.back();
-        w.add.push_back(w.table + " " + r.nick + " " + r.address + " " + r.channel + " " + r.type +
-                        " " + std::to_string(r.seenTime) + " " + std::to_string(r.timeSpent) + " " +
-                        r.text);
+        w.add.push_back(w.table + " " + r.nick + " " + r.address + " " + r.channel + " " + r.type + " " +
+                        std::to_string(r.seenTime) + " " + std::to_string(r.timeSpent) + " " + r.text);
     }
     std::sort(w.sorted.begin(), w.sorted.end(), [](const Record& a, const Record& b) {
         return IrcCompare(a.nick.c_str(), b.nick.c_str()) < 0;
@@ -298,8 +297,7 @@ void FullTable(Library& library, const Workload& w) {
 
 // Stops the run when the library and the baseline disagree: a benchmark of
 // different work measures nothing.
-void ExpectSameReply(const std::string& library, const std::string& baseline,
-                     const std::string& line) {
+void ExpectSameReply(const std::string& library, const std::string& baseline, const std::string& line) {
     if (library != baseline) {
         std::fprintf(stderr, "'%s': the library replied '%s', the baseline '%s'\n", line.c_str(),
                      library.c_str(), baseline.c_str());
@@ -340,17 +338,13 @@ void LibraryMatchAll(benchmark::State& s) { LibraryQuery<0>(s, &Library::match, 
 void VectorMatchAll(benchmark::State& s) { VectorQuery<0>(s, ScanMatch); }
 void LibraryMatchSelective(benchmark::State& s) { LibraryQuery<1>(s, &Library::match, ScanMatch); }
 void VectorMatchSelective(benchmark::State& s) { VectorQuery<1>(s, ScanMatch); }
-void LibraryMatchCountAll(benchmark::State& s) {
-    LibraryQuery<0>(s, &Library::matchCount, ScanMatchCount);
-}
+void LibraryMatchCountAll(benchmark::State& s) { LibraryQuery<0>(s, &Library::matchCount, ScanMatchCount); }
 void VectorMatchCountAll(benchmark::State& s) { VectorQuery<0>(s, ScanMatchCount); }
 void LibraryMatchCountSelective(benchmark::State& s) {
     LibraryQuery<1>(s, &Library::matchCount, ScanMatchCount);
 }
 void VectorMatchCountSelective(benchmark::State& s) { VectorQuery<1>(s, ScanMatchCount); }
-void LibraryMatchSortAll(benchmark::State& s) {
-    LibraryQuery<0>(s, &Library::matchSort, ScanMatchSort);
-}
+void LibraryMatchSortAll(benchmark::State& s) { LibraryQuery<0>(s, &Library::matchSort, ScanMatchSort); }
 void VectorMatchSortAll(benchmark::State& s) { VectorQuery<0>(s, ScanMatchSort); }
 void LibraryMatchSortSelective(benchmark::State& s) {
     LibraryQuery<1>(s, &Library::matchSort, ScanMatchSort);
@@ -364,16 +358,11 @@ void VectorMatchSortSelective(benchmark::State& s) { VectorQuery<1>(s, ScanMatch
 
 // Deletes the records of one channel in fifty.
 std::string DelMatchLine(const Workload& w) { return w.table + " * * #channel1"; }
-std::string ExpireTimeLine(const Workload& w) {
-    return w.table + " t " + std::to_string(w.expireBefore);
-}
-std::string ExpireCountLine(const Workload& w) {
-    return w.table + " n " + std::to_string(w.keepNewest);
-}
+std::string ExpireTimeLine(const Workload& w) { return w.table + " t " + std::to_string(w.expireBefore); }
+std::string ExpireCountLine(const Workload& w) { return w.table + " n " + std::to_string(w.keepNewest); }
 
 // The add lines of the records a deleting command removes, for restoring.
-std::vector<std::string> LinesRemovedBy(const Workload& w, ScanCommand command,
-                                        const std::string& line) {
+std::vector<std::string> LinesRemovedBy(const Workload& w, ScanCommand command, const std::string& line) {
     Records kept = w.sorted;
     RunScan(command, kept, line);
     std::unordered_set<std::string> survivors;
@@ -410,8 +399,7 @@ void LibraryDeleting(benchmark::State& state, CommandExport Library::*command, S
     state.counters["removed"] = static_cast<double>(restore.size());
 }
 
-void VectorDeleting(benchmark::State& state, ScanCommand command,
-                    std::string (*lineFor)(const Workload&)) {
+void VectorDeleting(benchmark::State& state, ScanCommand command, std::string (*lineFor)(const Workload&)) {
     const Workload& w = Work(state.range(0));
     std::string line = lineFor(w);
     Records records;

@@ -269,8 +269,7 @@ std::size_t Count(Library& library, const Workload& w) {
 void CheckCount(Library& library, const Workload& w, std::size_t expected) {
     std::size_t count = Count(library, w);
     if (count != expected) {
-        std::fprintf(stderr, "expected %zu records in %s, found %zu\n", expected, w.table.c_str(),
-                     count);
+        std::fprintf(stderr, "expected %zu records in %s, found %zu\n", expected, w.table.c_str(), count);
         std::exit(1);
     }
 }

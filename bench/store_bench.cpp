@@ -44,9 +44,9 @@ std::string PrepareTable(long n) {
     Run("SeenTableAdd", "u");
     for (long i = 0; i < n; ++i) {
         Run("SeenAdd", "t nick" + std::to_string(i * 2654435761u % 1000003) + " user@host" +
-                         std::to_string(i % 97) + ".example.net #channel" + std::to_string(i % 7) +
-                         " join " + std::to_string(1700000000 + i) + " " + std::to_string(i % 600) +
-                         " was here a while ago");
+                           std::to_string(i % 97) + ".example.net #channel" + std::to_string(i % 7) +
+                           " join " + std::to_string(1700000000 + i) + " " + std::to_string(i % 600) +
+                           " was here a while ago");
     }
     Run("SeenSave", "t " + path);
     prepared = n;
@@ -113,11 +113,11 @@ void ReadFloor(benchmark::State& state) {
 }
 
 // Grouped by size, so each table is built once.
-#define STORE_BENCHMARKS(n)                                          \
-    BENCHMARK(Save)->Arg(n)->Unit(benchmark::kMillisecond);          \
-    BENCHMARK(SaveLoaded)->Arg(n)->Unit(benchmark::kMillisecond);    \
-    BENCHMARK(WriteFloor)->Arg(n)->Unit(benchmark::kMillisecond);    \
-    BENCHMARK(Load)->Arg(n)->Unit(benchmark::kMillisecond);          \
+#define STORE_BENCHMARKS(n)                                       \
+    BENCHMARK(Save)->Arg(n)->Unit(benchmark::kMillisecond);       \
+    BENCHMARK(SaveLoaded)->Arg(n)->Unit(benchmark::kMillisecond); \
+    BENCHMARK(WriteFloor)->Arg(n)->Unit(benchmark::kMillisecond); \
+    BENCHMARK(Load)->Arg(n)->Unit(benchmark::kMillisecond);       \
     BENCHMARK(ReadFloor)->Arg(n)->Unit(benchmark::kMillisecond);
 STORE_BENCHMARKS(100000)
 STORE_BENCHMARKS(1000000)

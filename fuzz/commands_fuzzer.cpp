@@ -156,7 +156,8 @@ public:
         static char buffer[kBufferSize];
         std::memset(buffer, 0, sizeof buffer);
         std::memcpy(buffer, arguments.data(), arguments.size());
-        if (command(nullptr, nullptr, buffer, nullptr, 0, 0) != 3) Fail(std::string(name) + " did not return 3");
+        if (command(nullptr, nullptr, buffer, nullptr, 0, 0) != 3)
+            Fail(std::string(name) + " did not return 3");
         std::string reply = buffer;
         history_.append("> ").append(line_).append("\n< ").append(buffer).append("|\n");
 
@@ -228,7 +229,7 @@ private:
     // The lines run so far with the library's replies, as a transcript;
     // kept from one input to the next for its room.
     static inline std::string history_;
-    std::string_view line_;  // the line being run
+    std::string_view line_;           // the line being run
     std::vector<std::string> files_;  // to remove at the end
 };
 

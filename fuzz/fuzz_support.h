@@ -28,8 +28,8 @@ inline const std::filesystem::path& ScratchDirectory() {
         std::filesystem::path parent = std::filesystem::is_directory("/dev/shm", ignored)
                                            ? std::filesystem::path("/dev/shm")
                                            : std::filesystem::temp_directory_path();
-        auto* path = new std::filesystem::path(
-            parent / ("lastspot-fuzz-" + std::to_string(std::random_device()())));
+        auto* path = new std::filesystem::path(parent /
+                                               ("lastspot-fuzz-" + std::to_string(std::random_device()())));
         std::filesystem::create_directories(*path);
         std::atexit([] {
             std::error_code ignored;

@@ -22,9 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (bool exact : {false, true}) {
         bool matched = lastspot::text::WildMatch(pattern.c_str(), text.c_str(), exact);
         if (matched != lastspot::testing::ReferenceMatch(pattern, text, exact)) {
-            lastspot::fuzz::Fail("pattern '" + pattern + "' text '" + text + "'" +
-                                 (exact ? " (exact)" : "") + ": matcher says " +
-                                 (matched ? "match" : "no match"));
+            lastspot::fuzz::Fail("pattern '" + pattern + "' text '" + text + "'" + (exact ? " (exact)" : "") +
+                                 ": matcher says " + (matched ? "match" : "no match"));
         }
     }
     return 0;

@@ -36,10 +36,9 @@ int LASTSPOT_CALL UnloadDll(int reason) { return host::Unload(reason); }
 static_assert(std::is_same_v<decltype(&LoadDll), host::LoadHook>);
 static_assert(std::is_same_v<decltype(&UnloadDll), host::UnloadHook>);
 
-#define LASTSPOT_COMMAND(name, body, effect, ...)                                         \
-    LASTSPOT_DECLARE_COMMAND(name) {                                                      \
-        static constexpr protocol::Command kCommand{#name, ::lastspot::body,              \
-                                                    protocol::Effect::effect};            \
-        return protocol::RunCommand(buffer, kCommand, kStateCheck);                       \
+#define LASTSPOT_COMMAND(name, body, effect, ...)                                                       \
+    LASTSPOT_DECLARE_COMMAND(name) {                                                                    \
+        static constexpr protocol::Command kCommand{#name, ::lastspot::body, protocol::Effect::effect}; \
+        return protocol::RunCommand(buffer, kCommand, kStateCheck);                                     \
     }
 #include "host/commands.def"

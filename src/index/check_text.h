@@ -11,7 +11,8 @@ namespace lastspot::index {
 inline std::string Decimal(std::int64_t value) {
     char digits[24];
     int at = sizeof digits;
-    std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                        : static_cast<std::uint64_t>(value);
     do {
         digits[--at] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;

@@ -94,7 +94,9 @@ public:
     }
 
     // Puts `fresh`, with the same key, in the place of the item found there.
-    void ReplaceAt(const Place& place, Item* fresh) { TableOf(place).ItemsAt(place.chunk).item[place.slot] = fresh; }
+    void ReplaceAt(const Place& place, Item* fresh) {
+        TableOf(place).ItemsAt(place.chunk).item[place.slot] = fresh;
+    }
 
     // Takes out the item found at `place`, whose hash is `hash`, and takes a
     // growth a step along.
@@ -208,7 +210,8 @@ private:
         ProbeSeq probe(hash, table.chunks);
         // The home chunk's pointers are asked for with its tags, not after
         // them: a hit then waits for one of the two, not both in turn.
-        if (table.items[probe.Chunk() >> kSegmentBits] != nullptr) __builtin_prefetch(&table.ItemsAt(probe.Chunk()));
+        if (table.items[probe.Chunk() >> kSegmentBits] != nullptr)
+            __builtin_prefetch(&table.ItemsAt(probe.Chunk()));
         for (std::size_t probes = 0; probes < table.chunks; ++probes, probe.Next()) {
             const Tags& tags = table.TagsAt(probe.Chunk());
             for (int s : TagCandidates(tags, tag)) {
@@ -273,9 +276,9 @@ private:
 
     Hasher hasher_;
     Growth growth_ = Growth::Settled;
-    Table table_;   // where new items go
-    Table old_;     // Moving: the table being moved out of; else no chunks
-    Table larger_;  // Making: the table being made; else no chunks
+    Table table_;            // where new items go
+    Table old_;              // Moving: the table being moved out of; else no chunks
+    Table larger_;           // Making: the table being made; else no chunks
     std::size_t moved_ = 0;  // Moving: chunks of `old_` moved so far
     std::size_t count_ = 0;  // items in `table_` and `old_`
 };

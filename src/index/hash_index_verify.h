@@ -32,7 +32,8 @@ struct HashIndex<Item, Hasher>::Checker {
         const Table& larger = index.larger_;
         switch (index.growth_) {
             case Growth::Settled:
-                if (old.chunks != 0 || larger.chunks != 0) return Fail("the growth state is Settled beside a second table");
+                if (old.chunks != 0 || larger.chunks != 0)
+                    return Fail("the growth state is Settled beside a second table");
                 return true;
             case Growth::Making:
                 if (larger.chunks == 0) return Fail("the growth state is Making without a table being made");
@@ -45,8 +46,10 @@ struct HashIndex<Item, Hasher>::Checker {
             case Growth::Moving:
                 if (old.chunks == 0) return Fail("the growth state is Moving without a table to move out of");
                 if (larger.chunks != 0) return Fail("a table being made beside a table being moved out of");
-                if (table.chunks != 2 * old.chunks) return Fail("a table being moved out of that is not half the present one");
-                if (index.moved_ >= old.chunks) return Fail("a table being moved out of with every chunk moved");
+                if (table.chunks != 2 * old.chunks)
+                    return Fail("a table being moved out of that is not half the present one");
+                if (index.moved_ >= old.chunks)
+                    return Fail("a table being moved out of with every chunk moved");
                 return CheckEmptyBelow(old, index.moved_, "the table being moved out of");
         }
         return Fail("an unknown growth state");
@@ -56,7 +59,8 @@ struct HashIndex<Item, Hasher>::Checker {
     // names no segment past those made.
     bool CheckEmptyBelow(const Table& table, std::size_t chunks, const char* which) {
         for (std::size_t c = 0; c < chunks; ++c) {
-            if (!TagsClear(table.TagsAt(c))) return Fail(std::string("an item in ") + which + " where none may be");
+            if (!TagsClear(table.TagsAt(c)))
+                return Fail(std::string("an item in ") + which + " where none may be");
         }
         for (std::size_t s = table.segments; s < table.Segments(); ++s) {
             if (table.tags[s] != nullptr || table.items[s] != nullptr) {
@@ -78,8 +82,8 @@ struct HashIndex<Item, Hasher>::Checker {
         });
         if (!found) return Fail("an item its hash does not find");
         if (visited != index.count_) {
-            return Fail("the hash holds " + Decimal(static_cast<std::int64_t>(index.count_)) + " items, the order " +
-                        Decimal(static_cast<std::int64_t>(visited)));
+            return Fail("the hash holds " + Decimal(static_cast<std::int64_t>(index.count_)) +
+                        " items, the order " + Decimal(static_cast<std::int64_t>(visited)));
         }
         return true;
     }
@@ -101,12 +105,14 @@ struct HashIndex<Item, Hasher>::Checker {
                 ++*occupied;
                 std::uint64_t hash = index.hasher_(table.ItemsAt(c).item[s]);
                 if (tags.tag[s] != TagOf(hash)) return Fail("a tag that is not its item's");
-                for (ProbeSeq probe(hash, table.chunks); probe.Chunk() != c; probe.Next()) ++expected[probe.Chunk()];
+                for (ProbeSeq probe(hash, table.chunks); probe.Chunk() != c; probe.Next())
+                    ++expected[probe.Chunk()];
             }
         }
         for (std::size_t c = 0; c < table.chunks; ++c) {
             std::uint8_t overflow = table.TagsAt(c).overflow;
-            if (overflow != 255 && overflow != expected[c]) return Fail("an overflow count that its items do not make");
+            if (overflow != 255 && overflow != expected[c])
+                return Fail("an overflow count that its items do not make");
         }
         return true;
     }

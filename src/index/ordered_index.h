@@ -303,7 +303,9 @@ private:
     static std::uint64_t KeyOf(const Leaf* leaf, int slot) { return Order::Prefix(leaf->item[slot]); }
     static std::uint64_t KeyOf(const Inner* inner, int slot) { return inner->key[slot]; }
     static void TakeSeparator(Leaf*, int, std::uint64_t) {}
-    static void TakeSeparator(Inner* inner, int slot, std::uint64_t separator) { inner->key[slot] = separator; }
+    static void TakeSeparator(Inner* inner, int slot, std::uint64_t separator) {
+        inner->key[slot] = separator;
+    }
     static int Capacity(const Leaf*) { return kLeafSlots; }
     static int Capacity(const Inner*) { return kInnerSlots; }
     static void Unchain(Leaf* left, const Leaf* right) { left->next = right->next; }
@@ -323,10 +325,10 @@ private:
     // Checking (ordered_index_verify.h).
     struct Checker;
 
-    void* root_ = nullptr;   // nullptr when empty; a Leaf when height_ is 0, else an Inner
-    int height_ = 0;         // inner levels above the leaves
-    Leaf* first_ = nullptr;  // the first leaf of the chain; nullptr when empty
-    std::int32_t count_ = 0;  // items held
+    void* root_ = nullptr;                  // nullptr when empty; a Leaf when height_ is 0, else an Inner
+    int height_ = 0;                        // inner levels above the leaves
+    Leaf* first_ = nullptr;                 // the first leaf of the chain; nullptr when empty
+    std::int32_t count_ = 0;                // items held
     std::int64_t leaves_ = 0, inners_ = 0;  // nodes held, for the checks
     // The cursor: the leaf and slot NextItem returns next; not active
     // between walks.

@@ -70,9 +70,8 @@ void OrderedIndex<Item, Order>::GetSplitNodes(const Place& place, SplitNodes* no
 // Splits the full `leaf` with `item` going to `slot`, and returns the new
 // leaf that follows it in the chain.
 template <typename Item, typename Order>
-typename OrderedIndex<Item, Order>::Leaf* OrderedIndex<Item, Order>::SplitLeaf(Leaf* leaf, int slot, Item* item,
-                                                                               std::uint64_t prefix,
-                                                                               SplitNodes* nodes) {
+typename OrderedIndex<Item, Order>::Leaf* OrderedIndex<Item, Order>::SplitLeaf(
+    Leaf* leaf, int slot, Item* item, std::uint64_t prefix, SplitNodes* nodes) {
     Leaf* right = nodes->TakeLeaf();
     ++leaves_;
     // At the end of the last leaf only the new item moves over, so items
@@ -97,7 +96,8 @@ typename OrderedIndex<Item, Order>::Leaf* OrderedIndex<Item, Order>::SplitLeaf(L
 // child taken at the lowest level of `place`, splitting full parents on the
 // way up and growing a new root when the root splits.
 template <typename Item, typename Order>
-void OrderedIndex<Item, Order>::HangRight(const Place& place, std::uint64_t key, void* right, SplitNodes* nodes) {
+void OrderedIndex<Item, Order>::HangRight(const Place& place, std::uint64_t key, void* right,
+                                          SplitNodes* nodes) {
     for (int level = height_ - 1; level >= 0; --level) {
         Inner* parent = place.node[level];
         int at = place.slot[level] + 1;
@@ -120,9 +120,8 @@ void OrderedIndex<Item, Order>::HangRight(const Place& place, std::uint64_t key,
 // Splits the full `parent` in halves while `right` (separator `*key`) goes
 // in at slot `at`; returns the new right half, with `*key` its separator.
 template <typename Item, typename Order>
-typename OrderedIndex<Item, Order>::Inner* OrderedIndex<Item, Order>::SplitInner(Inner* parent, int at,
-                                                                                 std::uint64_t* key, void* right,
-                                                                                 SplitNodes* nodes) {
+typename OrderedIndex<Item, Order>::Inner* OrderedIndex<Item, Order>::SplitInner(
+    Inner* parent, int at, std::uint64_t* key, void* right, SplitNodes* nodes) {
     Inner* sibling = nodes->TakeInner();
     ++inners_;
     int half = kInnerSlots / 2;

@@ -41,7 +41,8 @@ const Item* OrderedIndex<Item, Order>::LargestUnder(const void* node, int levels
 // leaves) that holds or would hold the key.
 template <typename Item, typename Order>
 template <typename Search>
-int OrderedIndex<Item, Order>::FindChild(const Inner* inner, int below, std::uint64_t prefix, Search& search) {
+int OrderedIndex<Item, Order>::FindChild(const Inner* inner, int below, std::uint64_t prefix,
+                                         Search& search) {
     // The last child whose separator is at most the prefix.
     int lo = 1, hi = inner->count;
     while (lo < hi) {
@@ -115,7 +116,8 @@ int OrderedIndex<Item, Order>::FindSlotHolding(const Leaf* leaf, const Item* ite
 // Descends to the leaf for the key, noting the way in `place`.
 template <typename Item, typename Order>
 template <typename Search>
-typename OrderedIndex<Item, Order>::Leaf* OrderedIndex<Item, Order>::Descend(std::uint64_t prefix, Search& search,
+typename OrderedIndex<Item, Order>::Leaf* OrderedIndex<Item, Order>::Descend(std::uint64_t prefix,
+                                                                             Search& search,
                                                                              Place* place) const {
     assert(height_ >= 0 && height_ < kMaxDepth);
     void* node = root_;

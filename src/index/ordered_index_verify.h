@@ -35,7 +35,8 @@ struct OrderedIndex<Item, Order>::Checker {
         if (leaf != chain) return Fail("the leaf chain does not follow the tree");
         chain = leaf->next;
         ++leaves;
-        if (leaf->count < 1 || leaf->count > kLeafSlots) return Fail("a leaf with " + Decimal(leaf->count) + " items");
+        if (leaf->count < 1 || leaf->count > kLeafSlots)
+            return Fail("a leaf with " + Decimal(leaf->count) + " items");
         if (leaf->next != nullptr && leaf->count < kLeafFloor) {
             return Fail("a leaf before the last with " + Decimal(leaf->count) + " items, fewer than " +
                         Decimal(kLeafFloor));

@@ -12,8 +12,7 @@
 #include <cstring>
 
 #if defined(__GNUC__)
-#define LASTSPOT_PRINTF_LIKE(format_index, first_arg) \
-    __attribute__((format(printf, format_index, first_arg)))
+#define LASTSPOT_PRINTF_LIKE(format_index, first_arg) __attribute__((format(printf, format_index, first_arg)))
 #else
 #define LASTSPOT_PRINTF_LIKE(format_index, first_arg)
 #endif
@@ -162,8 +161,7 @@ inline constexpr bool kFlushesToDisk = true;
 
 // Reads up to `size` bytes, fewer only at the end of the file; false when
 // the read fails. `*bytesRead` is 0 at the end of the file and on failure.
-bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
-                  std::uint32_t* bytesRead);
+bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead);
 
 // Writes all `size` bytes; false when any of them could not be written.
 bool WriteToFile(FileHandle file, const void* data, std::uint32_t size);

@@ -107,16 +107,11 @@ int FormatBounded(char* out, const char* format, ...) {
             }
             case 'd': {
                 long long value = va_arg(args, int);
-                output.PutUnsigned(static_cast<unsigned long long>(value < 0 ? -value : value),
-                                   value < 0);
+                output.PutUnsigned(static_cast<unsigned long long>(value < 0 ? -value : value), value < 0);
                 break;
             }
-            case 'u':
-                output.PutUnsigned(va_arg(args, unsigned int), false);
-                break;
-            default:
-                output.Put(*f);
-                break;
+            case 'u': output.PutUnsigned(va_arg(args, unsigned int), false); break;
+            default: output.Put(*f); break;
         }
     }
     va_end(args);
@@ -211,8 +206,8 @@ char* TemporaryNameStem(const char* targetName, char* out) {
            (static_cast<unsigned char>(targetName[length]) & 0xC0) == 0x80) {
         --length;
     }
-    int written = std::snprintf(out, kTemporaryNameSize, ".%.*s.%08x.lastspot-",
-                                static_cast<int>(length), targetName, static_cast<unsigned>(hash));
+    int written = std::snprintf(out, kTemporaryNameSize, ".%.*s.%08x.lastspot-", static_cast<int>(length),
+                                targetName, static_cast<unsigned>(hash));
     return out + written;
 }
 
@@ -227,8 +222,8 @@ void EndTemporaryName(int attempt, char* end) {
     static std::uint32_t counter = 0;
     struct timespec now;
     ::clock_gettime(CLOCK_REALTIME, &now);
-    std::uint32_t unique = (static_cast<std::uint32_t>(now.tv_nsec) ^
-                            static_cast<std::uint32_t>(::getpid()) << 16) +
+    std::uint32_t unique = (static_cast<std::uint32_t>(now.tv_nsec) ^ static_cast<std::uint32_t>(::getpid())
+                                                                          << 16) +
                            ++counter * 2654435761u;
     std::snprintf(end, 9, "%08x", unique);
 }
@@ -251,8 +246,8 @@ bool LockAsOwner(int fd) {
 // True when `path` still names the open file `fd`.
 bool StillNamed(const char* path, int fd) {
     struct stat named, opened;
-    return ::lstat(path, &named) == 0 && ::fstat(fd, &opened) == 0 &&
-           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+    return ::lstat(path, &named) == 0 && ::fstat(fd, &opened) == 0 && named.st_dev == opened.st_dev &&
+           named.st_ino == opened.st_ino;
 }
 
 // Removes the temporary file at `path` if its process has ended; true when
@@ -266,9 +261,8 @@ bool RemoveIfAbandoned(const char* path) {
     struct stat info;
     // Checked again once locked: the name may have been taken over since
     // it was opened.
-    bool removed = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                   ::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(path, fd) &&
-                   ::unlink(path) == 0;
+    bool removed = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                   StillNamed(path, fd) && ::unlink(path) == 0;
     ::close(fd);
     return removed;
 }
@@ -374,8 +368,7 @@ bool ReplaceWithTemporary(FileHandle file, const char* temporaryPath, const char
     if (!ShouldFail(FaultPoint::FileReplace)) {
         if (temporaryPath[0] == '\0') {
             std::memcpy(linked, final, folderLength);
-            source = folderLength < PATH_MAX && NameUnnamed(fd, linked, folderLength, name) ? linked
-                                                                                           : "";
+            source = folderLength < PATH_MAX && NameUnnamed(fd, linked, folderLength, name) ? linked : "";
         }
         replaced = source[0] != '\0' && std::rename(source, final) == 0;
     }
@@ -393,8 +386,7 @@ void DiscardTemporary(FileHandle file, const char* temporaryPath) {
     CloseFile(file);
 }
 
-bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
-                  std::uint32_t* bytesRead) {
+bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
     *bytesRead = 0;
     if (ShouldFail(FaultPoint::FileRead)) return false;
     // A read may return fewer bytes than asked before the end of the file;

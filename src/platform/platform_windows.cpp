@@ -82,8 +82,7 @@ struct RetryBudget {
 };
 
 bool IsTransient(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-           error == ERROR_ACCESS_DENIED;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
 // Called after a failed attempt, with its error still the last error: true
@@ -96,8 +95,7 @@ bool WaitToRetry(RetryBudget* budget) {
     return true;
 }
 
-HANDLE CreateFileRetrying(const char* path, DWORD access, DWORD share, DWORD disposition,
-                          DWORD flags) {
+HANDLE CreateFileRetrying(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
     RetryBudget budget;
     HANDLE file;
     do {
@@ -154,12 +152,11 @@ const char* FinalTarget(const char* target, char* out) {
     const char* unresolved = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? nullptr : target;
     // No access asked: this open only names the file, so nobody's sharing
     // stands in its way.
-    HANDLE file = CreateFileA(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file = CreateFileA(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return unresolved;
     char full[kMaxPath + 8];
-    DWORD length = GetFinalPathNameByHandleA(file, full, sizeof full,
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    DWORD length = GetFinalPathNameByHandleA(file, full, sizeof full, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     CloseHandle(file);
     if (length == 0 || length >= sizeof full) return unresolved;
     // The answer comes in the extended-length form (\\?\C:\... or
@@ -181,9 +178,8 @@ const char* FinalTarget(const char* target, char* out) {
 
 // Attributes a replacing file can take over from the file it replaces
 // (compression and encryption come only with ReplaceFileA itself).
-constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
-                                     FILE_ATTRIBUTE_OFFLINE;
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE;
 
 }  // namespace
 
@@ -209,7 +205,8 @@ bool IsDeviceName(const char* path) {
         }
         return false;
     }
-    if (stem == 4) return (SameLetters(name, "COM", 3) || SameLetters(name, "LPT", 3)) && IsPortDigit(name[3]);
+    if (stem == 4)
+        return (SameLetters(name, "COM", 3) || SameLetters(name, "LPT", 3)) && IsPortDigit(name[3]);
     if (stem == 6) return SameLetters(name, "CONIN$", 6);
     if (stem == 7) return SameLetters(name, "CONOUT$", 7);
     return false;
@@ -259,8 +256,7 @@ void TemporaryName(const char* targetName, int length, int attempt, char* name) 
     } else {
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
-        value = (static_cast<ULONGLONG>(now.QuadPart) ^
-                 static_cast<ULONGLONG>(GetCurrentProcessId()) << 40) +
+        value = (static_cast<ULONGLONG>(now.QuadPart) ^ static_cast<ULONGLONG>(GetCurrentProcessId()) << 40) +
                 ++counter * 0x9E3779B97F4A7C15ull;
     }
     int i = 0;
@@ -275,8 +271,7 @@ void TemporaryName(const char* targetName, int length, int attempt, char* name) 
 // taken the target's place (or is given up), and the system closes the
 // handles of a process that ends. A file that some program holds is left.
 void RemoveIfAbandoned(const char* path) {
-    HANDLE file = CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
+    HANDLE file = CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
@@ -340,8 +335,7 @@ FileHandle CreateTemporaryBeside(const char* target, char* pathOut) {
     return kInvalidFile;
 }
 
-bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size,
-                  std::uint32_t* bytesRead) {
+bool ReadFromFile(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
     *bytesRead = 0;
     if (ShouldFail(FaultPoint::FileRead)) return false;
     char* next = static_cast<char*>(buffer);
@@ -388,15 +382,13 @@ namespace {
 bool KeepWhenClosed(FileHandle file) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = FALSE;
-    if (SetFileInformationByHandle(ToHandle(file), FileDispositionInfo, &disposition,
-                                   sizeof disposition)) {
+    if (SetFileInformationByHandle(ToHandle(file), FileDispositionInfo, &disposition, sizeof disposition)) {
         return true;
     }
     // Where the file could not be marked in the first place, there is no
     // mark to take back.
     FILE_STANDARD_INFO standard;
-    return GetFileInformationByHandleEx(ToHandle(file), FileStandardInfo, &standard,
-                                        sizeof standard) &&
+    return GetFileInformationByHandleEx(ToHandle(file), FileStandardInfo, &standard, sizeof standard) &&
            !standard.DeletePending;
 }
 
@@ -405,8 +397,7 @@ bool KeepWhenClosed(FileHandle file) {
 // target at all; and it carries nothing over that a rename does not. Under
 // Wine a rename (the Unix rename beneath) replaces the target in one step.
 bool RunningUnderWine() {
-    static const bool wine =
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     return wine;
 }
 
@@ -487,8 +478,8 @@ bool CanReplace(const char* path) {
     // A program holding the file without letting others write it makes
     // this open fail; one that lets go soon is waited for.
     HANDLE probe = CreateFileRetrying(path, GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL);
     if (probe == INVALID_HANDLE_VALUE) return false;
     bool onDisk = GetFileType(probe) == FILE_TYPE_DISK;
     CloseHandle(probe);

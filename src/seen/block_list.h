@@ -12,7 +12,8 @@ namespace lastspot::seen {
 template <typename Value>
 class BlockList {
     struct Block {
-        static constexpr std::size_t kValues = (64 * 1024 - sizeof(void*) - sizeof(std::size_t)) / sizeof(Value[1]);
+        static constexpr std::size_t kValues = (64 * 1024 - sizeof(void*) - sizeof(std::size_t)) /
+                                               sizeof(Value[1]);
         Block* next;
         std::size_t count;
         Value value[kValues];

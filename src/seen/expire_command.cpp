@@ -28,11 +28,13 @@ namespace {
 // order finds the record of that rank among those seen then. Four walks,
 // and a count table on the stack.
 const SeenRecord* SelectLatest(SeenIndex* index, std::uint32_t keep) {
-    auto keyOf = [](const SeenRecord* record) { return static_cast<std::uint32_t>(record->seenTime) ^ 0x80000000u; };
+    auto keyOf = [](const SeenRecord* record) {
+        return static_cast<std::uint32_t>(record->seenTime) ^ 0x80000000u;
+    };
     constexpr int kWidths[] = {12, 12, 8};
     std::uint32_t counts[1u << 12];
-    std::uint32_t found = 0;  // the key's bits known so far, at the top
-    int known = 0;            // how many
+    std::uint32_t found = 0;    // the key's bits known so far, at the top
+    int known = 0;              // how many
     std::uint32_t rank = keep;  // among the records whose keys start with `found`
     for (int width : kWidths) {
         std::uint32_t buckets = 1u << width;
@@ -70,8 +72,9 @@ int ExpireAllButLatest(SeenIndex* index, std::uint32_t keep) {
         return removed;
     }
     const SeenRecord* last = SelectLatest(index, keep);
-    return index->RemoveWhere(
-        [last](const SeenRecord* record) { return CompareBySeenTime(record, last) > 0; });
+    return index->RemoveWhere([last](const SeenRecord* record) {
+        return CompareBySeenTime(record, last) > 0;
+    });
 }
 
 }  // namespace
@@ -91,9 +94,9 @@ void SeenExpire(char* buffer) {
 
     SeenIndex* index = table->index;
     int removed = byTime ? index->RemoveWhere([n](const SeenRecord* record) {
-                      // Seen times are compared with n as unsigned values.
-                      return static_cast<std::uint32_t>(record->seenTime) < n;
-                  })
+        // Seen times are compared with n as unsigned values.
+        return static_cast<std::uint32_t>(record->seenTime) < n;
+    })
                          : ExpireAllButLatest(index, n);
     platform::FormatBounded(buffer, "+OK %d", removed);
 }

@@ -35,7 +35,6 @@ struct Patterns {
 // A parsed query.
 class Query {
 public:
-
     // Reads the tokens in order, replying at the first that fails. Only
     // the listing and counting commands take maxnicks.
     bool Parse(char* buffer, bool takesMaxNicks) {
@@ -141,9 +140,7 @@ void SeenMatchSort(char* buffer) {
     // The table's own index is never re-ordered, and nothing is allocated.
     const SeenRecord* latest[kMostListed];
     std::size_t kept = 0;
-    auto moreRecent = [](const SeenRecord* a, const SeenRecord* b) {
-        return CompareBySeenTime(a, b) < 0;
-    };
+    auto moreRecent = [](const SeenRecord* a, const SeenRecord* b) { return CompareBySeenTime(a, b) < 0; };
     int matches = query.Walk([&](const SeenRecord* record) {
         if (kept < kMostListed) {
             latest[kept++] = record;

@@ -59,8 +59,8 @@ void SeenGet(char* buffer) {
     const SeenRecord* record = table->index->FindByNick(nick);
     if (record == nullptr) return ReplyError(buffer, ErrorCode::Found);
     RecordTexts texts = TextsOf(*record);
-    platform::FormatBounded(buffer, "+OK %s %s %s %s %d %d %s", record->nick, texts.address,
-                            texts.channel, texts.type, static_cast<int>(record->seenTime),
+    platform::FormatBounded(buffer, "+OK %s %s %s %s %d %d %s", record->nick, texts.address, texts.channel,
+                            texts.type, static_cast<int>(record->seenTime),
                             static_cast<int>(record->timeSpent), texts.text);
 }
 

@@ -94,7 +94,7 @@ private:
     std::size_t nextBlock_ = kFirstBlock;
     std::size_t live_ = 0;
     std::size_t held_ = 0;
-    std::size_t lost_ = 0;        // rests of blocks too small to be holes
+    std::size_t lost_ = 0;  // rests of blocks too small to be holes
 };
 
 }  // namespace lastspot::seen

@@ -27,14 +27,16 @@ public:
             const char* start = reinterpret_cast<const char*>(block);
             ranges_[count_++] = {start + kHeader, start + block->bytes};
         }
-        std::sort(ranges_, ranges_ + count_, [](const Range& a, const Range& b) { return a.first < b.first; });
+        std::sort(ranges_, ranges_ + count_,
+                  [](const Range& a, const Range& b) { return a.first < b.first; });
     }
 
     // Whether `bytes` bytes at `at` lie inside one block's room.
     bool Inside(const void* at, std::size_t bytes) const {
         const char* start = static_cast<const char*>(at);
-        const Range* after = std::upper_bound(ranges_, ranges_ + count_, start,
-                                              [](const char* a, const Range& range) { return a < range.first; });
+        const Range* after =
+            std::upper_bound(ranges_, ranges_ + count_, start,
+                             [](const char* a, const Range& range) { return a < range.first; });
         return after != ranges_ && start >= (after - 1)->first && start + bytes <= (after - 1)->second;
     }
 
@@ -72,8 +74,8 @@ bool RecordHeap::Verify(ForEachRecord forEachRecord, std::string* problem) const
     });
     if (outside) return fail("a record outside every block");
     if (live != live_) {
-        return fail("the records take " + index::Decimal(static_cast<std::int64_t>(live)) + " bytes, the heap counts " +
-                    index::Decimal(static_cast<std::int64_t>(live_)));
+        return fail("the records take " + index::Decimal(static_cast<std::int64_t>(live)) +
+                    " bytes, the heap counts " + index::Decimal(static_cast<std::int64_t>(live_)));
     }
     std::size_t holes = 0;
     for (std::size_t size = 0; size < kClasses; ++size) {

@@ -41,7 +41,8 @@ bool EightDigits(const char* p, std::uint64_t* value) {
     x -= 0x30 * kBytes;     // digits, the first in the lowest byte
     x = x * 10 + (x >> 8);  // pairs in bytes 0, 2, 4, 6
     x = ((x & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
-         ((x >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >> 32;
+         ((x >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+        32;
     *value = x;
     return true;
 }

@@ -116,12 +116,12 @@ void SeenIndex::Clear() {
 std::int32_t SeenIndex::RemoveWhere(bool (*doomed)(const SeenRecord* record, const void* context),
                                     const void* context) {
     NickHasher hasher = Hasher();
-    std::int32_t removed = order_.RemoveWhere(
-        [doomed, context](const SeenRecord* record) { return doomed(record, context); },
-        [this, hasher](SeenRecord* record) {
-            hash_.Remove(record, hasher(record));
-            ReleaseRecord(&heap_, record);
-        });
+    std::int32_t removed =
+        order_.RemoveWhere([doomed, context](const SeenRecord* record) { return doomed(record, context); },
+                           [this, hasher](SeenRecord* record) {
+                               hash_.Remove(record, hasher(record));
+                               ReleaseRecord(&heap_, record);
+                           });
     if (removed != 0) Tidy();
     return removed;
 }
@@ -160,7 +160,7 @@ bool SeenIndex::PackRecords() {
             packed.Adopt(record, &heap_);
             return record;
         }
-        void* room = packed.Allocate(bytes);                     // reserved: cannot fail
+        void* room = packed.Allocate(bytes);                    // reserved: cannot fail
         std::memcpy(room, record, RecordHeap::Rounded(bytes));  // the zeros after it too
         return static_cast<SeenRecord*>(room);
     });

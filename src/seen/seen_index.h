@@ -17,7 +17,9 @@ namespace lastspot::seen {
 // How the B+-tree sees a record: by its nick, under the IRC case rules.
 struct NickOrder {
     static std::uint64_t Prefix(const SeenRecord* record) { return text::IrcPrefix(record->nick); }
-    static int Compare(const SeenRecord* a, const SeenRecord* b) { return text::IrcCompare(a->nick, b->nick); }
+    static int Compare(const SeenRecord* a, const SeenRecord* b) {
+        return text::IrcCompare(a->nick, b->nick);
+    }
     // A walk reads the numbers, the nick, the address and the channel: the
     // block's first two cache lines hold them for all but long texts.
     static void Prefetch(const SeenRecord* record) {
@@ -30,7 +32,9 @@ struct NickOrder {
 // seed (text::MakeNickKey), equal for nicks IrcCompare finds equal.
 struct NickHasher {
     std::uint64_t seed = 0;
-    std::uint64_t operator()(const SeenRecord* record) const { return text::MakeNickKey(record->nick, seed).hash; }
+    std::uint64_t operator()(const SeenRecord* record) const {
+        return text::MakeNickKey(record->nick, seed).hash;
+    }
     void Prefetch(const SeenRecord* record) const { __builtin_prefetch(record); }
 };
 
@@ -102,7 +106,8 @@ private:
     void AddOrReplace(SeenRecord* fresh);
     // The bulk removal with the question as a plain function and its
     // context: one copy of its code, whoever asks.
-    std::int32_t RemoveWhere(bool (*doomed)(const SeenRecord* record, const void* context), const void* context);
+    std::int32_t RemoveWhere(bool (*doomed)(const SeenRecord* record, const void* context),
+                             const void* context);
 
     NickHasher Hasher() const { return NickHasher{seed_}; }
     // Puts `fresh` in the place of the record found at `found` (and at

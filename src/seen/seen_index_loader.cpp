@@ -74,7 +74,8 @@ void SeenIndexLoader::ReleaseReplaced(const Late* late) {
         }
     });
     for (std::size_t i = 0; i + 1 < lateCount_; ++i) {
-        if (CompareByNick(late[i].record, late[i + 1].record) == 0) ReleaseRecord(&store_->heap_, late[i].record);
+        if (CompareByNick(late[i].record, late[i + 1].record) == 0)
+            ReleaseRecord(&store_->heap_, late[i].record);
     }
 }
 

@@ -24,7 +24,8 @@ std::size_t RecordBytes(const RecordFields& f) {
 
 std::size_t RecordBytes(const SeenRecord& record) {
     RecordTexts texts = TextsOf(record);
-    return static_cast<std::size_t>(texts.text - reinterpret_cast<const char*>(&record)) + std::strlen(texts.text) + 1;
+    return static_cast<std::size_t>(texts.text - reinterpret_cast<const char*>(&record)) +
+           std::strlen(texts.text) + 1;
 }
 
 void RewriteRecord(SeenRecord* record, const RecordFields& f) {

@@ -20,7 +20,7 @@ namespace lastspot::seen {
 struct SeenRecord {
     std::int32_t seenTime;  // larger is more recent
     std::int32_t timeSpent;
-    char nick[];            // the key, then the other four strings
+    char nick[];  // the key, then the other four strings
 };
 
 // The record's strings after the nick.
@@ -37,7 +37,9 @@ RecordTexts TextsOf(const SeenRecord& record);
 inline const char* AddressOf(const SeenRecord& record) {
     return record.nick + std::char_traits<char>::length(record.nick) + 1;
 }
-inline const char* ChannelOf(const char* address) { return address + std::char_traits<char>::length(address) + 1; }
+inline const char* ChannelOf(const char* address) {
+    return address + std::char_traits<char>::length(address) + 1;
+}
 
 // A record's values before it is built: the strings, each ended by a NUL
 // and of its length (none within), and the two numbers. A line's parser

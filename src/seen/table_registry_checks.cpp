@@ -22,9 +22,8 @@ bool CheckRegistry(std::string* problem) {
             return false;
         }
         if (entry->hash != text::IrcHash(entry->name)) {
-            *problem = std::string("table ") + entry->name + ": stored hash " +
-                       std::to_string(entry->hash) + ", but its name hashes to " +
-                       std::to_string(text::IrcHash(entry->name));
+            *problem = std::string("table ") + entry->name + ": stored hash " + std::to_string(entry->hash) +
+                       ", but its name hashes to " + std::to_string(text::IrcHash(entry->name));
             return false;
         }
         entries[filled++] = entry;

@@ -161,7 +161,8 @@ void SeenLoad(char* buffer) {
 
     LoadedLines lines;
     auto reader = std::make_unique<LineReader>();
-    if (!ReadLines(file.handle, reader.get(), &lines)) return protocol::ReplyError(buffer, protocol::ErrorCode::Read);
+    if (!ReadLines(file.handle, reader.get(), &lines))
+        return protocol::ReplyError(buffer, protocol::ErrorCode::Read);
     if (lines.badHeader) return protocol::ReplyError(buffer, protocol::ErrorCode::OptFile);
 
     // The old records go only once the new ones are in place.

@@ -31,7 +31,8 @@ std::size_t AppendUnsigned(char* out, std::uint32_t value) {
     // (The guess is 0 only below 8, which is one digit: 0 included.)
     static constexpr std::uint32_t kPowers[] = {0u,      10u,      100u,      1000u,      10000u,
                                                 100000u, 1000000u, 10000000u, 100000000u, 1000000000u};
-    auto guess = static_cast<std::size_t>((std::bit_width(value | 1u) * 1233) >> 12);  // digits - 1, or one short
+    auto guess = static_cast<std::size_t>((std::bit_width(value | 1u) * 1233) >>
+                                          12);  // digits - 1, or one short
     std::size_t digits = guess + (value >= kPowers[guess] ? 1 : 0);
     char* at = out + digits;
     while (value >= 100) {

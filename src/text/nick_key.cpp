@@ -84,6 +84,8 @@ NickKey MakeNickKey(const char* nick, std::size_t length, std::uint64_t seed) {
     return {__builtin_bswap64(first), hash};
 }
 
-NickKey MakeNickKey(const char* nick, std::uint64_t seed) { return MakeNickKey(nick, std::strlen(nick), seed); }
+NickKey MakeNickKey(const char* nick, std::uint64_t seed) {
+    return MakeNickKey(nick, std::strlen(nick), seed);
+}
 
 }  // namespace lastspot::text

@@ -57,8 +57,7 @@ TEST(GuardedBuffer, LongRecordsAndListsStayWithinTheBuffer) {
 
     for (int i = 0; i < 300; ++i) {
         ASSERT_EQ(guarded.Run(SeenAdd, "t nick-" + std::to_string(i) + "-" + std::string(40, 'z') +
-                                           " a b c " + std::to_string(i) + " 1 " +
-                                           std::string(900, 'y')),
+                                           " a b c " + std::to_string(i) + " 1 " + std::string(900, 'y')),
                   "+OK ");
     }
     reply = guarded.Run(SeenGet, "t nick-7-" + std::string(40, 'z'));

@@ -104,15 +104,14 @@ protected:
                 testing::FailAllocationAfter(failing);
             }
             std::string got = Call(scenario.command.c_str(), scenario.arguments);
-            bool failureHappened =
-                processHeap ? !platform::FaultArmed(platform::FaultPoint::HeapAlloc)
-                            : !testing::AllocationFailureArmed();
+            bool failureHappened = processHeap ? !platform::FaultArmed(platform::FaultPoint::HeapAlloc)
+                                               : !testing::AllocationFailureArmed();
             platform::ClearFaults();
             testing::FailAllocationAfter(-1);
 
             SCOPED_TRACE(scenario.command + " " + scenario.arguments.substr(0, 60) +
-                         (processHeap ? ": process heap" : ": free store") +
-                         " allocation " + std::to_string(failing) + " fails");
+                         (processHeap ? ": process heap" : ": free store") + " allocation " +
+                         std::to_string(failing) + " fails");
             if (got == "-MEMORY Out of memory") {
                 ++memoryReplies_;
                 EXPECT_TRUE(failureHappened);
@@ -149,8 +148,7 @@ TEST_F(MemoryExhaustion, EveryCommandFailsCleanlyAtEveryAllocation) {
     char directory[4096];
     ASSERT_TRUE(platform::ExecutableDirectory(directory, sizeof directory));
     const std::string besideName = "lastspot-oom-" + std::to_string(std::random_device()()) + ".seen";
-    fs::copy_file(File("t.seen"), std::string(directory) + besideName,
-                  fs::copy_options::overwrite_existing);
+    fs::copy_file(File("t.seen"), std::string(directory) + besideName, fs::copy_options::overwrite_existing);
 
     // Every command's samples from the command table, and a load that
     // finds its file by the platform's search.
@@ -199,7 +197,8 @@ TEST_F(MemoryExhaustion, TablesGrowOrStayAsTheyWereAtEveryAllocation) {
             ++failures;
             ASSERT_EQ(got, "-MEMORY Out of memory") << i << " failing " << failing;
             ASSERT_EQ(Call("SeenCount", "grow"), count) << i;
-            ASSERT_EQ(Call("SeenGet", "grow n" + std::to_string(i * 7919 % 6000)), "-FOUND Nick not found") << i;
+            ASSERT_EQ(Call("SeenGet", "grow n" + std::to_string(i * 7919 % 6000)), "-FOUND Nick not found")
+                << i;
         }
         ASSERT_EQ(Call("SeenCount", "grow"), "+OK " + std::to_string(i + 1)) << i;
         if (i % 500 == 0) {

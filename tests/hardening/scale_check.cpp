@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
         std::FILE* file = std::fopen(input.c_str(), "wb");
         std::fputs("#ombrick SeenTable 1 -  big\r\n", file);
         for (std::uint32_t i = 0; i < n; ++i) {
-            std::fprintf(file, "! n%08x user@host%u #chan%u join %u %u seen %u\r\n",
-                         i * 2654435761u, i % 97, i % 2, i % 1000, i % 60, i);
+            std::fprintf(file, "! n%08x user@host%u #chan%u join %u %u seen %u\r\n", i * 2654435761u, i % 97,
+                         i % 2, i % 1000, i % 60, i);
         }
         std::fclose(file);
     }

@@ -134,7 +134,8 @@ TEST_P(HashIndexTest, RebuiltAndRefilledTablesFindEveryItem) {
     ExpectValid(hash, kept);
     for (Number* n : held) {
         bool keptOne = n->value % 14 == 7;
-        EXPECT_EQ(hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }).item != nullptr, keptOne);
+        EXPECT_EQ(hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }).item != nullptr,
+                  keptOne);
     }
 }
 
@@ -190,9 +191,9 @@ TEST(HashIndexGrowth, LargeTablesGrowAFewBlocksPerChangeAndSurviveFailuresOnTheW
 
 INSTANTIATE_TEST_SUITE_P(Collisions, HashIndexTest, ::testing::Values(1, 5, 0),
                          [](const ::testing::TestParamInfo<std::uint64_t>& info) {
-                             return info.param == 1 ? std::string("AllOneHash")
-                                                    : info.param == 5 ? std::string("FiveHashes")
-                                                                      : std::string("Spread");
+                             return info.param == 1   ? std::string("AllOneHash")
+                                    : info.param == 5 ? std::string("FiveHashes")
+                                                      : std::string("Spread");
                          });
 
 }  // namespace
@@ -240,11 +241,12 @@ TEST(HashIndexVerify, NamesAWrongGrowthStateAndAnItemInTheTableBeingMade) {
     }
     ExpectValid(hash, held);
     ExpectNamed(
-        hash, held, [&] { growth = HashIndexPeer::Growth::Moving; }, [&] { growth = HashIndexPeer::Growth::Making; },
+        hash, held, [&] { growth = HashIndexPeer::Growth::Moving; },
+        [&] { growth = HashIndexPeer::Growth::Making; },
         "the growth state is Moving without a table to move out of");
     ExpectNamed(
-        hash, held, [&] { growth = HashIndexPeer::Growth::Settled; }, [&] { growth = HashIndexPeer::Growth::Making; },
-        "the growth state is Settled beside a second table");
+        hash, held, [&] { growth = HashIndexPeer::Growth::Settled; },
+        [&] { growth = HashIndexPeer::Growth::Making; }, "the growth state is Settled beside a second table");
     ChunkTags& made = HashIndexPeer::FirstTagsBeingMade(hash);
     ExpectNamed(
         hash, held, [&] { made.tag[3] = 0x85; }, [&] { made.tag[3] = 0; },

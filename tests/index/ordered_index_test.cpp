@@ -50,8 +50,9 @@ struct Pool {
 // The way the library takes a held item out: the leaf first, then the item.
 void Remove(Tree& tree, Number* item) {
     Tree::Place place;
-    tree.FindLeaf(NumberOrder::Prefix(item), [item](const Number* stored) { return NumberOrder::Compare(item, stored); },
-                  &place);
+    tree.FindLeaf(
+        NumberOrder::Prefix(item),
+        [item](const Number* stored) { return NumberOrder::Compare(item, stored); }, &place);
     tree.RemoveAt(&place, item);
 }
 
@@ -102,8 +103,9 @@ TEST_P(OrderedIndexTest, RandomOperationsAgreeWithStdMap) {
                 // Replaced in its slot by an item of the same key.
                 Number* fresh = pool.Make(value);
                 Tree::Place place;
-                tree->FindLeaf(NumberOrder::Prefix(fresh),
-                               [fresh](const Number* stored) { return NumberOrder::Compare(fresh, stored); }, &place);
+                tree->FindLeaf(
+                    NumberOrder::Prefix(fresh),
+                    [fresh](const Number* stored) { return NumberOrder::Compare(fresh, stored); }, &place);
                 tree->ReplaceAt(place, held->second, fresh);
                 held->second = fresh;
             } else if (held != model.end()) {
@@ -203,8 +205,8 @@ TEST_P(OrderedIndexTest, BuiltTreesAndBulkRemovalsKeepExactlyTheSurvivors) {
             while (static_cast<int>(doomed.size()) < doom && doomed.size() < before.size()) {
                 doomed.insert(before[random() % before.size()]);
             }
-            int removed =
-                tree.RemoveWhere([&](const Number* n) { return doomed.count(n->value) != 0; }, [](Number*) {});
+            int removed = tree.RemoveWhere([&](const Number* n) { return doomed.count(n->value) != 0; },
+                                           [](Number*) {});
             ASSERT_EQ(removed, static_cast<int>(doomed.size()));
             ExpectValid(tree);
             std::vector<std::uint64_t> expected;
@@ -233,9 +235,9 @@ TEST_P(OrderedIndexTest, BuiltTreesAndBulkRemovalsKeepExactlyTheSurvivors) {
 
 INSTANTIATE_TEST_SUITE_P(Prefixes, OrderedIndexTest, ::testing::Values(0, 40, 63),
                          [](const ::testing::TestParamInfo<int>& info) {
-                             return info.param == 0 ? std::string("Distinct")
-                                                    : info.param == 63 ? std::string("AllTied")
-                                                                       : std::string("ManyTied");
+                             return info.param == 0    ? std::string("Distinct")
+                                    : info.param == 63 ? std::string("AllTied")
+                                                       : std::string("ManyTied");
                          });
 
 }  // namespace
@@ -282,10 +284,12 @@ TEST(OrderedIndexVerify, NamesEachBrokenRule) {
     ExpectNamed(
         tree, [&] { root->count = 1; }, [&] { root->count = rootCount; }, "the root with 1 children");
     ExpectNamed(
-        tree, [&] { leaf->count = 3; }, [&] { leaf->count = leafCount; }, "a leaf before the last with 3 items");
+        tree, [&] { leaf->count = 3; }, [&] { leaf->count = leafCount; },
+        "a leaf before the last with 3 items");
     std::uint64_t separator = root->key[1];
     ExpectNamed(
-        tree, [&] { root->key[1] = 0; }, [&] { root->key[1] = separator; }, "a separator outside its children");
+        tree, [&] { root->key[1] = 0; }, [&] { root->key[1] = separator; },
+        "a separator outside its children");
     auto* second = leaf->next;
     ExpectNamed(
         tree, [&] { leaf->next = second->next; }, [&] { leaf->next = second; },

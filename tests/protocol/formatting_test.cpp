@@ -54,7 +54,8 @@ TEST(ByteSearch, FindsTheFirstOfTheByteAndNothingPastTheLength) {
         for (std::size_t length = 0; length <= 24; ++length) {
             for (std::size_t at = 0; at <= length; ++at) {
                 std::string bytes(length + 8, sought);  // the byte again past the length
-                for (std::size_t i = 0; i < length; ++i) bytes[i] = i % 2 ? '\x7F' : static_cast<char>(sought ^ 1);
+                for (std::size_t i = 0; i < length; ++i)
+                    bytes[i] = i % 2 ? '\x7F' : static_cast<char>(sought ^ 1);
                 if (at < length) bytes[at] = sought;
                 if (at + 1 < length) bytes[at + 1] = sought;
                 const char* found = platform::FindByte(bytes.data(), length, sought);

@@ -151,14 +151,14 @@ private:
     }
 
     CommandLine ShortAdd(const ModelTable* held, const std::string& table) {
-        static const char* const kAddresses[] = {"joe@host.example", "~Joe@10.0.0.1", "x@y",
-                                                 "a[b]@{c}", "no-at-sign"};
+        static const char* const kAddresses[] = {"joe@host.example", "~Joe@10.0.0.1", "x@y", "a[b]@{c}",
+                                                 "no-at-sign"};
         static const char* const kChannels[] = {"#chan", "#CHAN", "#a[b]", "&local", "x"};
         static const char* const kTypes[] = {"join", "part", "quit", "nick", "KICK"};
         static const char* const kTexts[] = {"",       "hello there", "was  here ", "x",
                                              "  lead", "tab\there",   "a  b  c  ",  " "};
-        const std::string fields[] = {ShortNick(held), Pick(kAddresses), Pick(kChannels), Pick(kTypes),
-                                      NumberToken(), NumberToken()};
+        const std::string fields[] = {ShortNick(held), Pick(kAddresses), Pick(kChannels),
+                                      Pick(kTypes),    NumberToken(),    NumberToken()};
         std::string line = Spaces().substr(1) + table;  // leading spaces are skipped
         for (const std::string& field : fields) line += Spaces() + field;
         return {"SeenAdd", line + " " + Pick(kTexts)};
@@ -168,7 +168,7 @@ private:
     // before it is good.
     CommandLine BrokenAdd(const std::string& table) {
         int failing = 1 + static_cast<int>(Below(6));  // the nick's test to the time spent's
-        const std::string tokens[] = {table, FromAlphabet(kShortNickAlphabet, 2), "a@b", "#c", "join",
+        const std::string tokens[] = {table,        FromAlphabet(kShortNickAlphabet, 2), "a@b", "#c", "join",
                                       NumberToken()};
         std::string line = tokens[0];
         for (int i = 1; i < failing; ++i) line += Spaces() + tokens[i];
@@ -218,8 +218,14 @@ private:
         for (std::size_t i = 0; i < source.size(); ++i) {
             switch (Below(12)) {
                 case 0: pattern += '?'; break;
-                case 1: pattern += '*'; i += Below(4); break;
-                case 2: pattern += '%'; i += Below(3); break;
+                case 1:
+                    pattern += '*';
+                    i += Below(4);
+                    break;
+                case 2:
+                    pattern += '%';
+                    i += Below(3);
+                    break;
                 case 3: pattern += CasePartner(source[i]); break;
                 default: pattern += source[i];
             }
@@ -254,9 +260,8 @@ private:
             line += Spaces() + (broad && !OneIn(3) ? "*" : Pattern(source, field));
         }
         // "4294967296" wraps to 0 (no limit) and "4294967297" to 1.
-        static const char* const kMaxNicks[] = {"0", "0", "0", "0",  "0",   "0",          "1",
-                                                "2", "3", "5", "7", "20", "007", "4294967296",
-                                                "4294967297"};
+        static const char* const kMaxNicks[] = {"0", "0", "0", "0",  "0",   "0",          "1",         "2",
+                                                "3", "5", "7", "20", "007", "4294967296", "4294967297"};
         std::uint32_t kind = Below(10);
         // SeenDelMatch ignores a fifth token.
         if (kind == 9) return {"SeenDelMatch", line + (OneIn(3) ? " 5" : "")};
@@ -289,12 +294,12 @@ private:
     CommandLine BrokenQuery(const std::string& table) {
         std::string t = Respell(table);
         const CommandLine lines[] = {
-            {"SeenMatch", t + " * * *"},          {"SeenMatchSort", t + " * * * -1"},
-            {"SeenMatchCount", t + " * * * x"},   {"SeenDelMatch", t + " * *"},
-            {"SeenDelMatch", t + " *"},           {"SeenMatch", t + "   "},
-            {"SeenExpire", t + " x 5"},           {"SeenExpire", t + " tt 5"},
-            {"SeenExpire", t + " t abc"},         {"SeenExpire", t + " n -1"},
-            {"SeenExpire", t + " N"},             {"SeenDelMatch", "nosuch * * *"},
+            {"SeenMatch", t + " * * *"},        {"SeenMatchSort", t + " * * * -1"},
+            {"SeenMatchCount", t + " * * * x"}, {"SeenDelMatch", t + " * *"},
+            {"SeenDelMatch", t + " *"},         {"SeenMatch", t + "   "},
+            {"SeenExpire", t + " x 5"},         {"SeenExpire", t + " tt 5"},
+            {"SeenExpire", t + " t abc"},       {"SeenExpire", t + " n -1"},
+            {"SeenExpire", t + " N"},           {"SeenDelMatch", "nosuch * * *"},
         };
         return Pick(lines);
     }

@@ -30,9 +30,7 @@ protected:
         ASSERT_EQ(got, *expected) << line.command << " " << line.arguments;
     }
 
-    void ExpectSameTables(const std::string& when) {
-        ASSERT_EQ(DumpTables(), model_.Dump()) << when;
-    }
+    void ExpectSameTables(const std::string& when) { ASSERT_EQ(DumpTables(), model_.Dump()) << when; }
 
     FreshLibrary library_;
     SeenModel model_;

@@ -52,9 +52,10 @@ Expected ByTheTokenizer(std::string line) {
 }
 
 std::string RandomToken(std::mt19937& random) {
-    static const std::string pieces[] = {"a",  "Bob",       "[x]",        "#chan", "\t",  "-",   "+",
-                                         "0",  "7",         "12345678",   "99999999", "4294967296",
-                                         "x9", "123456789", "00000000000000000001", ":", "/"};
+    static const std::string pieces[] = {"a",        "Bob",        "[x]", "#chan",     "\t",
+                                         "-",        "+",          "0",   "7",         "12345678",
+                                         "99999999", "4294967296", "x9",  "123456789", "00000000000000000001",
+                                         ":",        "/"};
     std::string token;
     for (std::uint32_t n = random() % 4; n > 0; --n) token += pieces[random() % std::size(pieces)];
     return token;

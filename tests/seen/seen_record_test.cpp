@@ -67,10 +67,8 @@ TEST(SeenRecordOrder, SeenTimeOrderPutsTheLaterFirstOverTheWholeSignedRange) {
     // {later, earlier}: the later one sorts first. Several pairs are chosen
     // so that later - earlier does not fit in 32 bits.
     const std::int32_t pairs[][2] = {
-        {200, 100},       {kMax, kMin}, {1073741824, -1073741825},
-        {kMax, -1},       {0, kMin},    {1, 0},
-        {0, -1},          {-1, -2},     {kMax, kMax - 1},
-        {kMin + 1, kMin}, {kMax, 0},    {-1073741824, kMin},
+        {200, 100}, {kMax, kMin}, {1073741824, -1073741825}, {kMax, -1},       {0, kMin}, {1, 0},
+        {0, -1},    {-1, -2},     {kMax, kMax - 1},          {kMin + 1, kMin}, {kMax, 0}, {-1073741824, kMin},
     };
     for (const auto& pair : pairs) {
         OwnedRecord later = Seen("zed", pair[0]);
@@ -121,8 +119,22 @@ TEST(SeenRecordOrder, EqualSeenTimesFallBackToTheIrcNickOrder) {
 }
 
 TEST(SeenRecordOrder, NickOrderLooksAtTheNicksAloneUnderIrcCaseRules) {
-    OwnedRecord a(RecordValues().Nick("a[b").Address("one@host").Channel("#one").Type("join").Text("x").SeenTime(100).TimeSpent(1));
-    OwnedRecord b(RecordValues().Nick("A{B").Address("two@elsewhere").Channel("#two").Type("part").Text("yz").SeenTime(-7).TimeSpent(9));
+    OwnedRecord a(RecordValues()
+                      .Nick("a[b")
+                      .Address("one@host")
+                      .Channel("#one")
+                      .Type("join")
+                      .Text("x")
+                      .SeenTime(100)
+                      .TimeSpent(1));
+    OwnedRecord b(RecordValues()
+                      .Nick("A{B")
+                      .Address("two@elsewhere")
+                      .Channel("#two")
+                      .Type("part")
+                      .Text("yz")
+                      .SeenTime(-7)
+                      .TimeSpent(9));
     EXPECT_EQ(CompareByNick(a.get(), b.get()), 0);
     EXPECT_EQ(CompareByNick(b.get(), a.get()), 0);
 
@@ -143,9 +155,24 @@ TEST(SeenRecordOrder, NickOrderLooksAtTheNicksAloneUnderIrcCaseRules) {
 
 TEST(SeenRecordAdd, ReplaceKeepsCountAndTakesNewNickCase) {
     SeenIndex index;
-    Add(&index, RecordValues().Nick("Bob").Address("bob@old").Channel("#old").Type("join").Text("hello").SeenTime(100).TimeSpent(5));
-    Add(&index, RecordValues().Nick("carol").Address("c@h").Channel("#c").Type("part").SeenTime(50).TimeSpent(1));
-    Add(&index, RecordValues().Nick("BOB").Address("bob@new").Channel("#New").Type("quit").Text("bye  now ").SeenTime(200).TimeSpent(77));
+    Add(&index, RecordValues()
+                    .Nick("Bob")
+                    .Address("bob@old")
+                    .Channel("#old")
+                    .Type("join")
+                    .Text("hello")
+                    .SeenTime(100)
+                    .TimeSpent(5));
+    Add(&index,
+        RecordValues().Nick("carol").Address("c@h").Channel("#c").Type("part").SeenTime(50).TimeSpent(1));
+    Add(&index, RecordValues()
+                    .Nick("BOB")
+                    .Address("bob@new")
+                    .Channel("#New")
+                    .Type("quit")
+                    .Text("bye  now ")
+                    .SeenTime(200)
+                    .TimeSpent(77));
     EXPECT_EQ(index.Count(), 2);
     SeenRecord* held = index.FindByNick("bob");
     ASSERT_NE(held, nullptr);
@@ -160,7 +187,14 @@ TEST(SeenRecordAdd, ReplaceKeepsCountAndTakesNewNickCase) {
     ExpectValid(index);
 
     Add(&index, RecordValues().Nick("a[b").Address("x@y").Channel("#z").Type("join").SeenTime(1));
-    Add(&index, RecordValues().Nick("A{B").Address("x2@y").Channel("#z2").Type("nick").Text("t").SeenTime(2).TimeSpent(3));
+    Add(&index, RecordValues()
+                    .Nick("A{B")
+                    .Address("x2@y")
+                    .Channel("#z2")
+                    .Type("nick")
+                    .Text("t")
+                    .SeenTime(2)
+                    .TimeSpent(3));
     EXPECT_EQ(index.Count(), 3);
     SeenRecord* bracket = index.FindByNick("a{b");
     ASSERT_NE(bracket, nullptr);
@@ -188,7 +222,8 @@ TEST(SeenRecordAdd, RecordsKeepTheirOwnCopiesOfEveryString) {
     char channel[] = "#chan";
     char type[] = "join";
     char text[] = "some text";
-    RecordFields fields = RecordValues().Nick(nick).Address(address).Channel(channel).Type(type).Text(text).Fields();
+    RecordFields fields =
+        RecordValues().Nick(nick).Address(address).Channel(channel).Type(type).Text(text).Fields();
     fields.nick = nick;  // the caller's own strings, not the values' copies
     fields.address = address;
     fields.channel = channel;
@@ -300,7 +335,14 @@ TEST(SeenRecordOwnership, ClearingOrDestroyingAStoreGivesBackEveryBlock) {
         for (int i = 0; i < 20000; ++i) {
             std::string nick = "nick" + std::to_string(i * 7919 % 20000);
             std::string text(i % 97 == 0 ? 1500 : i % 40, 't');
-            Add(table, RecordValues().Nick(nick).Address("a@h").Channel("#c").Type("join").Text(text).SeenTime(i).TimeSpent(i));
+            Add(table, RecordValues()
+                           .Nick(nick)
+                           .Address("a@h")
+                           .Channel("#c")
+                           .Type("join")
+                           .Text(text)
+                           .SeenTime(i)
+                           .TimeSpent(i));
         }
         for (int i = 0; i < 20000; i += 3) table->RemoveByNick(("nick" + std::to_string(i)).c_str());
         ExpectValid(*table);
@@ -331,7 +373,13 @@ TEST(SeenRecordStorage, HolesOfRemovalsAndReplacesAreTakenAgain) {
     for (int i = 0; i < 3000; ++i) {
         texts[static_cast<std::size_t>(i)].reserve(64);
         newText(i);
-        Add(&index, RecordValues().Nick("n" + std::to_string(i)).Address("a@h").Channel("#c").Type("join").Text(texts[static_cast<std::size_t>(i)]).SeenTime(i));
+        Add(&index, RecordValues()
+                        .Nick("n" + std::to_string(i))
+                        .Address("a@h")
+                        .Channel("#c")
+                        .Type("join")
+                        .Text(texts[static_cast<std::size_t>(i)])
+                        .SeenTime(i));
     }
     std::int64_t settled = 0;
     for (int round = 0; round < 12; ++round) {
@@ -344,7 +392,14 @@ TEST(SeenRecordStorage, HolesOfRemovalsAndReplacesAreTakenAgain) {
                 continue;
             }
             newText(i);
-            Add(&index, RecordValues().Nick(nick).Address("a@h").Channel("#c").Type("join").Text(texts[static_cast<std::size_t>(i)]).SeenTime(step).TimeSpent(round));
+            Add(&index, RecordValues()
+                            .Nick(nick)
+                            .Address("a@h")
+                            .Channel("#c")
+                            .Type("join")
+                            .Text(texts[static_cast<std::size_t>(i)])
+                            .SeenTime(step)
+                            .TimeSpent(round));
         }
         ExpectValid(index);
         for (int i = 0; i < 3000; i += 7) {
@@ -368,10 +423,17 @@ TEST(SeenRecordStorage, RecordsOfEverySizeFitTheirBlocks) {
     for (std::size_t size = 0; size <= RecordHeap::kLargest + 40; size += 3) {
         SeenIndex index;
         std::string text(size, 'x');
-        Add(&index, RecordValues().Nick("first").Address("a@h").Channel("#c").Type("join").Text(text).SeenTime(1));
+        Add(&index,
+            RecordValues().Nick("first").Address("a@h").Channel("#c").Type("join").Text(text).SeenTime(1));
         for (int i = 0; i < 3; ++i) {
             std::string more(size / (i + 1), 'y');
-            Add(&index, RecordValues().Nick("n" + std::to_string(i)).Address("a@h").Channel("#c").Type("join").Text(more).SeenTime(1));
+            Add(&index, RecordValues()
+                            .Nick("n" + std::to_string(i))
+                            .Address("a@h")
+                            .Channel("#c")
+                            .Type("join")
+                            .Text(more)
+                            .SeenTime(1));
         }
         ExpectValid(index);
         ASSERT_EQ(TextsOf(*index.FindByNick("first")).text, text) << size;
@@ -390,7 +452,14 @@ TEST(SeenRecordStorage, RemovingMostOfATablePacksTheRest) {
     for (int i = 0; i < 20000; ++i) {
         std::string nick = "n" + std::to_string(i * 7919 % 20000);
         std::string text(static_cast<std::size_t>(i % 70), 'a' + i % 26);
-        Add(&index, RecordValues().Nick(nick).Address("a@h").Channel("#c").Type("join").Text(text).SeenTime(i).TimeSpent(i));
+        Add(&index, RecordValues()
+                        .Nick(nick)
+                        .Address("a@h")
+                        .Channel("#c")
+                        .Type("join")
+                        .Text(text)
+                        .SeenTime(i)
+                        .TimeSpent(i));
     }
     std::int64_t full = testing::LiveBytes() - before;
     int removed = index.RemoveWhere([](const SeenRecord* record) { return record->seenTime % 10 != 0; });
@@ -410,7 +479,8 @@ TEST(SeenRecordStorage, RemovingMostOfATablePacksTheRest) {
         return true;
     });
     EXPECT_EQ(seen, 2000);
-    for (int i = 0; i < 20000; i += 10) EXPECT_NE(index.FindByNick(("N" + std::to_string(i * 7919 % 20000)).c_str()), nullptr);
+    for (int i = 0; i < 20000; i += 10)
+        EXPECT_NE(index.FindByNick(("N" + std::to_string(i * 7919 % 20000)).c_str()), nullptr);
 }
 
 TEST(SeenRecordOwnership, RandomAddsReplacesAndRemovesBalanceTheirAllocations) {
@@ -426,7 +496,9 @@ TEST(SeenRecordOwnership, RandomAddsReplacesAndRemovesBalanceTheirAllocations) {
             std::string key = testing::Fold(nick);
             if (random() % 3 != 0) {
                 std::string text(random() % 20, 't');
-                Add(&index, RecordValues().Nick(nick).Address("a@h").Channel("#c").Type("join").Text(text).SeenTime(static_cast<std::int32_t>(random())));
+                Add(&index,
+                    RecordValues().Nick(nick).Address("a@h").Channel("#c").Type("join").Text(text).SeenTime(
+                        static_cast<std::int32_t>(random())));
                 held.insert(key);
                 ASSERT_STREQ(index.FindByNick(key.c_str())->nick, nick.c_str());
             } else {

@@ -63,7 +63,8 @@ TEST_F(PosixFiles, ALinkKeepsPointingAtTheSavedFileAndTheFileItsPermissions) {
         if (named) WithoutUnnamedFiles();
         EXPECT_EQ(RunExport(::SeenSave, "t " + link), "+OK 1");
         EXPECT_TRUE(fs::is_symlink(link));
-        EXPECT_EQ(testing::FileContents(real), "#ombrick SeenTable 1 -  t\r\n! Bob a@b #c join 1 2 hello\r\n");
+        EXPECT_EQ(testing::FileContents(real),
+                  "#ombrick SeenTable 1 -  t\r\n! Bob a@b #c join 1 2 hello\r\n");
         struct stat info;
         ASSERT_EQ(stat(real.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0600u);

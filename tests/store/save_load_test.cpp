@@ -224,7 +224,8 @@ TEST_F(SaveLoad, LinesOutOfNickOrderOrRepeatingANickLoadAsSuccessiveAddsWould) {
             // round) in no order at all.
             std::size_t pick = round % 3 == 2 || random() % 4 == 0
                                    ? random() % nicks.size()
-                                   : (static_cast<std::size_t>(i) * nicks.size()) / static_cast<std::size_t>(lines);
+                                   : (static_cast<std::size_t>(i) * nicks.size()) /
+                                         static_cast<std::size_t>(lines);
             std::string record = std::string(nicks[pick]) + " a" + std::to_string(i) + "@h #c join " +
                                  std::to_string(random() % 50) + " " + std::to_string(i) + " text " +
                                  std::to_string(i);

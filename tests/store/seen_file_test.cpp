@@ -14,7 +14,7 @@ namespace {
 TEST(ComparePrefix, MatchesWholePrefixesExactlyAndOrdersBySignedBytes) {
     EXPECT_EQ(ComparePrefix("#ombrick SeenTable 1 -  t", kHeaderPrefix), 0);
     EXPECT_EQ(ComparePrefix("#ombrick SeenTable 1 - ", kHeaderPrefix), 0);
-    EXPECT_EQ(ComparePrefix("#ombrick SeenTable 1 -", kHeaderPrefix), -1);  // shorter line
+    EXPECT_EQ(ComparePrefix("#ombrick SeenTable 1 -", kHeaderPrefix), -1);   // shorter line
     EXPECT_EQ(ComparePrefix("#OMBRICK SeenTable 1 - ", kHeaderPrefix), -1);  // case matters
     EXPECT_EQ(ComparePrefix("#ombrick SeenTable 2 - ", kHeaderPrefix), 1);
     EXPECT_EQ(ComparePrefix("", kHeaderPrefix), -1);
@@ -26,7 +26,14 @@ using testing::OwnedRecord;
 
 OwnedRecord Record(const char* nick, const char* address, const char* channel, const char* type,
                    const char* text, int seen, int spent) {
-    return OwnedRecord(testing::RecordValues().Nick(nick).Address(address).Channel(channel).Type(type).Text(text).SeenTime(seen).TimeSpent(spent));
+    return OwnedRecord(testing::RecordValues()
+                           .Nick(nick)
+                           .Address(address)
+                           .Channel(channel)
+                           .Type(type)
+                           .Text(text)
+                           .SeenTime(seen)
+                           .TimeSpent(spent));
 }
 
 std::string Formed(const OwnedRecord& record) {
@@ -36,8 +43,7 @@ std::string Formed(const OwnedRecord& record) {
 }
 
 TEST(RecordLine, WritesFieldsAndNumbersAsUnsignedDecimals) {
-    EXPECT_EQ(Formed(Record("Bob", "addr1", "#chan", "join", "", 1000, 5)),
-              "! Bob addr1 #chan join 1000 5 ");
+    EXPECT_EQ(Formed(Record("Bob", "addr1", "#chan", "join", "", 1000, 5)), "! Bob addr1 #chan join 1000 5 ");
     EXPECT_EQ(Formed(Record("a", "b", "c", "d", "two  spaces ", -1, -2147483647 - 1)),
               "! a b c d 4294967295 2147483648 two  spaces ");
 }

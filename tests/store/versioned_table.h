@@ -13,8 +13,8 @@ inline constexpr int kVersionedRecords = 2000;
 // Record `record` of version `version`: a SeenAdd line without its table.
 inline std::string VersionedFields(int record, std::uint32_t version) {
     return "nick" + std::to_string(record) + " user" + std::to_string(record) +
-           "@host.example #channel join " + std::to_string(version) + " " +
-           std::to_string(record) + " " + std::string(60, 'x');
+           "@host.example #channel join " + std::to_string(version) + " " + std::to_string(record) + " " +
+           std::string(60, 'x');
 }
 
 // The SeenAdd line of record `record` of table `table` in version `version`.

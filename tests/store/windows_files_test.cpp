@@ -40,8 +40,8 @@ protected:
 class Holder {
 public:
     explicit Holder(const std::string& path)
-        : file_(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        : file_(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {
         EXPECT_NE(file_, INVALID_HANDLE_VALUE);
     }
     ~Holder() {
@@ -90,8 +90,8 @@ bool MakeLink(const std::string& directory, const std::string& link, const std::
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA("Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        directory.c_str(), &startup, &process)) {
+    if (!CreateProcessA("Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
+                        &startup, &process)) {
         return false;
     }
     if (process.hProcess != nullptr) CloseHandle(process.hProcess);
@@ -172,10 +172,9 @@ TEST_F(WindowsFiles, AProgramThatHoldsTheFileBrieflyIsWaitedFor) {
 }
 
 TEST_F(WindowsFiles, DeviceNamesAreRefusedByTheirNameAlone) {
-    for (const char* name : {"COM1", "com9", "LPT1", "lpt3.txt", "nul", "NUL.seen.bak", "con",
-                             "CON .txt", "aux.", "prn  ", "C:\\some\\folder\\Com4.seen",
-                             "folder/lpt2", "D:nul", "COM\xB9", "conin$", "CONOUT$",
-                             "\\\\.\\COM10", "//./PhysicalDrive0"}) {
+    for (const char* name : {"COM1", "com9", "LPT1", "lpt3.txt", "nul", "NUL.seen.bak", "con", "CON .txt",
+                             "aux.", "prn  ", "C:\\some\\folder\\Com4.seen", "folder/lpt2", "D:nul",
+                             "COM\xB9", "conin$", "CONOUT$", "\\\\.\\COM10", "//./PhysicalDrive0"}) {
         EXPECT_TRUE(platform::IsDeviceName(name)) << name;
     }
     for (const char* name : {"COM10", "LPT", "console.seen", "nul-table.seen", "auxiliary",

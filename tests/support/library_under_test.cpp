@@ -31,8 +31,7 @@ host::CommandExport LibraryUnderTest::command(const char* name) const {
     return found;
 }
 
-std::string LibraryUnderTest::Run(const char* name, const std::string& arguments,
-                                  int* result) const {
+std::string LibraryUnderTest::Run(const char* name, const std::string& arguments, int* result) const {
     host::CommandExport export_ = command(name);
     if (export_ == nullptr) return "";
     std::vector<char> buffer(4096, '\0');

@@ -41,9 +41,8 @@ struct RecordValues {
     }
 
     seen::RecordFields Fields() const {
-        return {nick.c_str(), address.c_str(), channel.c_str(), type.c_str(), text.c_str(),
-                seenTime,     timeSpent,       nick.size(),     address.size(), channel.size(),
-                type.size(),  text.size()};
+        return {nick.c_str(), address.c_str(), channel.c_str(), type.c_str(),   text.c_str(), seenTime,
+                timeSpent,    nick.size(),     address.size(),  channel.size(), type.size(),  text.size()};
     }
 
 private:
@@ -58,7 +57,8 @@ private:
 class OwnedRecord {
 public:
     explicit OwnedRecord(const RecordValues& values)
-        : heap_(std::make_unique<seen::RecordHeap>()), record_(seen::BuildRecord(heap_.get(), values.Fields())) {}
+        : heap_(std::make_unique<seen::RecordHeap>()),
+          record_(seen::BuildRecord(heap_.get(), values.Fields())) {}
     seen::SeenRecord* get() const { return record_; }
     seen::SeenRecord* operator->() const { return record_; }
     seen::SeenRecord& operator*() const { return *record_; }

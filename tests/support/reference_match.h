@@ -68,7 +68,8 @@ inline bool ReferenceMatch(const ReferencePattern& cut, const std::string& text,
     std::size_t e = 0, t = 0;  // the element to match next, the text position
     for (;;) {
         if (t == text.size()) {  // only wildcards may remain, with no way back
-            while (e < elements.size() && (elements[e].kind == P::Star || elements[e].kind == P::Percent)) ++e;
+            while (e < elements.size() && (elements[e].kind == P::Star || elements[e].kind == P::Percent))
+                ++e;
             return e == elements.size();
         }
         if (e < elements.size()) {

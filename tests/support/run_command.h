@@ -15,8 +15,7 @@ host::CommandExport CommandNamed(const std::string& name);
 // Copies `arguments` into a host-sized buffer of 4,096 bytes (cut to fit),
 // runs `command` on it and returns the reply; `*result` receives what the
 // command returned.
-std::string RunExport(host::CommandExport command, const std::string& arguments,
-                      int* result = nullptr);
+std::string RunExport(host::CommandExport command, const std::string& arguments, int* result = nullptr);
 
 // Starts the library's state afresh and releases every table at the end.
 class FreshLibrary {

@@ -16,8 +16,7 @@ namespace lastspot::testing {
 class ScratchDirectory {
 public:
     explicit ScratchDirectory(const std::string& prefix)
-        : path_(std::filesystem::temp_directory_path() /
-                (prefix + std::to_string(std::random_device()()))) {
+        : path_(std::filesystem::temp_directory_path() / (prefix + std::to_string(std::random_device()()))) {
         std::filesystem::create_directories(path_);
     }
     ~ScratchDirectory() {

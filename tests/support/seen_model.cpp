@@ -152,8 +152,8 @@ std::string Get(Tables& tables, Line& line) {
     auto found = table->find(Fold(nick));
     if (found == table->end()) return kNickNotFound;
     const ModelRecord& r = found->second;
-    return Ok(r.nick + " " + r.address + " " + r.channel + " " + r.type + " " +
-              std::to_string(r.seenTime) + " " + std::to_string(r.timeSpent) + " " + r.text);
+    return Ok(r.nick + " " + r.address + " " + r.channel + " " + r.type + " " + std::to_string(r.seenTime) +
+              " " + std::to_string(r.timeSpent) + " " + r.text);
 }
 
 std::string Del(Tables& tables, Line& line) {
@@ -402,8 +402,7 @@ std::string SeenModel::Dump() const {
         dump += "[" + table.name + "]\n";
         for (const auto& [nick, r] : table.records) {
             dump += r.nick + " " + r.address + " " + r.channel + " " + r.type + " " +
-                    std::to_string(r.seenTime) + " " + std::to_string(r.timeSpent) + " " + r.text +
-                    "\n";
+                    std::to_string(r.seenTime) + " " + std::to_string(r.timeSpent) + " " + r.text + "\n";
         }
     }
     return dump;

@@ -29,9 +29,8 @@ std::string DumpTables() {
         table->index->ResetCursor();
         while (const seen::SeenRecord* r = table->index->NextItem()) {
             seen::RecordTexts t = seen::TextsOf(*r);
-            dump += std::string(r->nick) + " " + t.address + " " + t.channel + " " + t.type +
-                    " " + std::to_string(r->seenTime) + " " + std::to_string(r->timeSpent) + " " +
-                    t.text + "\n";
+            dump += std::string(r->nick) + " " + t.address + " " + t.channel + " " + t.type + " " +
+                    std::to_string(r->seenTime) + " " + std::to_string(r->timeSpent) + " " + t.text + "\n";
         }
     }
     std::string dump;

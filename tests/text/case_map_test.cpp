@@ -38,9 +38,9 @@ TEST(CaseMap, CompareFollowsMappedByteOrder) {
         int expected;
     };
     const Case cases[] = {
-        {"[a]", "{A}", 0},  {"nick\\", "NICK|", 0}, {"abc", "ab", 67}, {"ab", "abc", -67},
-        {"abc", "abd", -1}, {"a", "_", -30},        {"{", "_", -4},    {"~", "_", -1},
-        {"\xE9", "a", 168}, {"", "", 0},            {"", "a", -65},
+        {"[a]", "{A}", 0}, {"nick\\", "NICK|", 0}, {"abc", "ab", 67}, {"ab", "abc", -67}, {"abc", "abd", -1},
+        {"a", "_", -30},   {"{", "_", -4},         {"~", "_", -1},    {"\xE9", "a", 168}, {"", "", 0},
+        {"", "a", -65},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IrcCompare(c.left.c_str(), c.right.c_str()), c.expected)

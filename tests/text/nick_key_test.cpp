@@ -39,7 +39,8 @@ TEST(NickKey, BothWaysOfTakingAPrefixAgreeOnEveryByteAtEveryPosition) {
                     std::string nick = NickWith(length, neighbour, at, static_cast<unsigned char>(byte));
                     std::uint64_t prefix = IrcPrefix(nick.c_str());
                     ASSERT_EQ(MakeNickKey(nick.c_str(), nick.size(), kSeed).prefix, prefix)
-                        << "length " << length << ", byte " << byte << " at " << at << " beside " << +neighbour;
+                        << "length " << length << ", byte " << byte << " at " << at << " beside "
+                        << +neighbour;
                     ASSERT_EQ(MakeNickKey(nick.c_str(), kSeed).prefix, prefix);
                 }
             }
@@ -53,8 +54,8 @@ TEST(NickKey, SpellingsTheCaseRulesFindEqualHaveOneKey) {
             for (std::size_t at = 0; at < length; ++at) {
                 for (int byte = 1; byte < 256; ++byte) {
                     std::string nick = NickWith(length, neighbour, at, static_cast<unsigned char>(byte));
-                    std::string upper = NickWith(length, static_cast<unsigned char>(IrcUpperMap[neighbour]), at,
-                                                 static_cast<unsigned char>(IrcUpperMap[byte]));
+                    std::string upper = NickWith(length, static_cast<unsigned char>(IrcUpperMap[neighbour]),
+                                                 at, static_cast<unsigned char>(IrcUpperMap[byte]));
                     ASSERT_EQ(IrcCompare(nick.c_str(), upper.c_str()), 0);
                     NickKey a = MakeNickKey(nick.c_str(), nick.size(), kSeed);
                     NickKey b = MakeNickKey(upper.c_str(), upper.size(), kSeed);
@@ -82,7 +83,8 @@ TEST(NickKey, PrefixesNeverContradictTheNickOrder) {
                     if (prefixA != prefixB) {
                         ASSERT_EQ(order, prefixA < prefixB ? -1 : 1) << x << " vs " << y << " at " << at;
                     } else if (at < 8) {
-                        ASSERT_EQ(order, 0) << x << " vs " << y << " at " << at << ": the prefix holds the byte";
+                        ASSERT_EQ(order, 0)
+                            << x << " vs " << y << " at " << at << ": the prefix holds the byte";
                     }
                 }
             }

@@ -25,45 +25,67 @@ void ExpectCases(const std::vector<MatchCase>& cases, bool exact) {
 }
 
 TEST(WildMatch, StarQuestionMarkAndCaseRules) {
-    ExpectCases({{"*", "", false},         {"*", " ", true},         {"ABC", "abc", true},
-                 {"[a]", "{A}", true},     {"|", "\\", true},        {"|", "|", true},
-                 {"a?c", "abc", true},     {"a?c", "a c", true},     {"a?c", "ac", false},
-                 {"?", "ab", false},       {"??", "abc", false},     {"a*b", "axbyb", true},
-                 {"a*b", "axbyc", false},  {"*b", "abc", false},     {"a?*", "ab", true},
-                 {"a*?", "ab", true},      {"a?*", "a", false},      {"a*?", "a", false},
-                 {"a*??", "abcdef", true}, {"a*??", "ab", false},    {"", "a", false},
-                 {"a", "", false},         {"A{B*", "a[bc", true},   {"A{B*", "a[", false}},
-                false);
+    ExpectCases(
+        {{"*", "", false},        {"*", " ", true},     {"ABC", "abc", true},     {"[a]", "{A}", true},
+         {"|", "\\", true},       {"|", "|", true},     {"a?c", "abc", true},     {"a?c", "a c", true},
+         {"a?c", "ac", false},    {"?", "ab", false},   {"??", "abc", false},     {"a*b", "axbyb", true},
+         {"a*b", "axbyc", false}, {"*b", "abc", false}, {"a?*", "ab", true},      {"a*?", "ab", true},
+         {"a?*", "a", false},     {"a*?", "a", false},  {"a*??", "abcdef", true}, {"a*??", "ab", false},
+         {"", "a", false},        {"a", "", false},     {"A{B*", "a[bc", true},   {"A{B*", "a[", false}},
+        false);
     ExpectCases({{"ABC", "abc", false}, {"|", "\\", false}, {"|", "|", true}}, true);
     EXPECT_FALSE(WildMatch(nullptr, "a", false));
     EXPECT_FALSE(WildMatch("a", nullptr, false));
 }
 
 TEST(WildMatch, PercentTakesNoSpaces) {
-    ExpectCases({{"a%c", "abc", true},     {"a%c", "ac", true},       {"a%c", "a c", false},
-                 {"a%c", "ab c", false},   {"%", "abc", true},        {"%", "a b", false},
-                 {"%", " ", false},        {"%", "a\tb", true},       {"% b", "a b", true},
-                 {"%b", "a b", false},     {"a%b", "a b", false},     {"x%y%z", "xaybz", true},
-                 {"x%y%z", "xa ybz", false}, {"%x", "a x", false},    {"*%x", "a x", true},
-                 {"%*x", "a x", true},     {"a%*", "ab c", true},     {"a*%d", "ab cd", true},
+    ExpectCases({{"a%c", "abc", true},
+                 {"a%c", "ac", true},
+                 {"a%c", "a c", false},
+                 {"a%c", "ab c", false},
+                 {"%", "abc", true},
+                 {"%", "a b", false},
+                 {"%", " ", false},
+                 {"%", "a\tb", true},
+                 {"% b", "a b", true},
+                 {"%b", "a b", false},
+                 {"a%b", "a b", false},
+                 {"x%y%z", "xaybz", true},
+                 {"x%y%z", "xa ybz", false},
+                 {"%x", "a x", false},
+                 {"*%x", "a x", true},
+                 {"%*x", "a x", true},
+                 {"a%*", "ab c", true},
+                 {"a*%d", "ab cd", true},
                  // The second "%" replaces the first one's point, so the first can't grow.
                  {"%?%", "aa ", false}},
                 false);
 }
 
 TEST(WildMatch, BackslashMakesTheNextCharacterOrdinary) {
-    ExpectCases({{"\\*", "*", true},     {"\\*", "a", false},   {"\\*", "*x", false},
-                 {"a\\?", "a?", true},   {"a\\?", "ab", false}, {"\\%", "%", true},
-                 {"\\%", "x", false},    {"\\\\", "\\", true},  {"\\\\", "|", true},
-                 {"\\a", "A", true},     {"a\\", "a", false},   {"a\\", "ab", false},
+    ExpectCases({{"\\*", "*", true},
+                 {"\\*", "a", false},
+                 {"\\*", "*x", false},
+                 {"a\\?", "a?", true},
+                 {"a\\?", "ab", false},
+                 {"\\%", "%", true},
+                 {"\\%", "x", false},
+                 {"\\\\", "\\", true},
+                 {"\\\\", "|", true},
+                 {"\\a", "A", true},
+                 {"a\\", "a", false},
+                 {"a\\", "ab", false},
                  {"*\\", "abc", false}},
                 false);
     ExpectCases({{"\\\\", "|", false}, {"\\\\", "\\", true}}, true);
 }
 
 TEST(WildMatch, UsedUpPatternGetsNoSecondLookAtItsLastCharacter) {
-    ExpectCases({{"ab", "abb", false}, {"ab", "abbb", false}, {"a?", "abab", false},
-                 {"\\*", "**", false}, {"*a?", "aaa", true}},
+    ExpectCases({{"ab", "abb", false},
+                 {"ab", "abbb", false},
+                 {"a?", "abab", false},
+                 {"\\*", "**", false},
+                 {"*a?", "aaa", true}},
                 false);
 }
 
@@ -80,7 +102,8 @@ TEST(WildMatch, AgreesWithTheReferenceMatcherOnRandomPatterns) {
         std::string pattern = pick(patternAlphabet, 7);
         std::string text = pick(textAlphabet, 9);
         bool exact = i % 8 == 0;
-        ASSERT_EQ(WildMatch(pattern.c_str(), text.c_str(), exact), testing::ReferenceMatch(pattern, text, exact))
+        ASSERT_EQ(WildMatch(pattern.c_str(), text.c_str(), exact),
+                  testing::ReferenceMatch(pattern, text, exact))
             << "pattern '" << pattern << "' text '" << text << "'" << (exact ? " (exact)" : "");
     }
 }

@@ -76,27 +76,37 @@ public:
         return nick;
     }
     std::string Word() {
-        static const char* const kWords[] = {"u@h", "U@H", "~x@host.net", "#chan", "#CHAN", "join", "quit",
-                                             "a\tb", "*", "%"};
+        static const char* const kWords[] = {"u@h",  "U@H",  "~x@host.net", "#chan", "#CHAN",
+                                             "join", "quit", "a\tb",        "*",     "%"};
         if (OneIn(60)) return std::string(300 + Below(600), 'w');
         return Pick(kWords);
     }
     std::string Number() {
-        static const char* const kNumbers[] = {"0",          "1",           "100",       "007",  "2147483647",
-                                               "2147483648", "4294967295",  "4294967296", "99999999999999999999",
-                                               "-1",         "+5",          "1a",        ""};
+        static const char* const kNumbers[] = {"0",
+                                               "1",
+                                               "100",
+                                               "007",
+                                               "2147483647",
+                                               "2147483648",
+                                               "4294967295",
+                                               "4294967296",
+                                               "99999999999999999999",
+                                               "-1",
+                                               "+5",
+                                               "1a",
+                                               ""};
         if (OneIn(3)) return std::to_string(Below(1000));
         return Pick(kNumbers);
     }
     std::string Text() {
-        static const char* const kTexts[] = {"", "hello", "was  here ", " lead", "tab\there", "cr\rin",
-                                             "lf\nin", "trail   "};
+        static const char* const kTexts[] = {"",          "hello",  "was  here ", " lead",
+                                             "tab\there", "cr\rin", "lf\nin",     "trail   "};
         if (OneIn(30)) return std::string(200 + Below(900), 't');
         return Pick(kTexts);
     }
     std::string Pattern() {
-        static const char* const kPatterns[] = {"*", "%", "?", "a*", "*a*", "A%", "\\*", "[*", "*{*", "?*?",
-                                                "*@*", "#*", "*%*", "%?%", "u@h", "#chan"};
+        static const char* const kPatterns[] = {"*",   "%",   "?",   "a*", "*a*", "A%",  "\\*", "[*",
+                                                "*{*", "?*?", "*@*", "#*", "*%*", "%?%", "u@h", "#chan"};
         return Pick(kPatterns);
     }
     std::string Spaces() { return std::string(OneIn(4) ? 1 + Below(3) : 1, ' '); }
@@ -160,10 +170,11 @@ std::pair<std::string, std::string> NextCommand(Generator& gen, Library (&librar
     if (choice < 55) return {"SeenDel", table + s + gen.Nick()};
     if (choice < 70) {
         static const char* const kQueries[] = {"SeenMatch", "SeenMatchSort", "SeenMatchCount"};
-        return {gen.Pick(kQueries), table + s + gen.Pattern() + s + gen.Pattern() + s + gen.Pattern() + s +
-                                        gen.Number()};
+        return {gen.Pick(kQueries),
+                table + s + gen.Pattern() + s + gen.Pattern() + s + gen.Pattern() + s + gen.Number()};
     }
-    if (choice < 73) return {"SeenDelMatch", table + s + gen.Pattern() + s + gen.Pattern() + s + gen.Pattern()};
+    if (choice < 73)
+        return {"SeenDelMatch", table + s + gen.Pattern() + s + gen.Pattern() + s + gen.Pattern()};
     if (choice < 77) {
         static const char* const kOptions[] = {"t", "n", "T", "N", "x", ""};
         return {"SeenExpire", table + s + gen.Pick(kOptions) + s + gen.Number()};
@@ -194,7 +205,8 @@ int main(int argc, char** argv) {
     if (argc < 3) Die("usage: compare_libraries OLD_LIBRARY NEW_LIBRARY [STREAMS [COMMANDS]]");
     int streams = argc > 3 ? CountArgument(argv[3], "STREAMS") : 200;
     int commands = argc > 4 ? CountArgument(argv[4], "COMMANDS") : 2000;
-    fs::path scratch = fs::temp_directory_path() / ("lastspot-compare-" + std::to_string(std::random_device()()));
+    fs::path scratch = fs::temp_directory_path() /
+                       ("lastspot-compare-" + std::to_string(std::random_device()()));
     Library libraries[2];
     for (int i = 0; i < 2; ++i) {
         std::string error;
@@ -220,8 +232,8 @@ int main(int argc, char** argv) {
             }
             ++compared;
             if (replies[0] != replies[1]) {
-                std::fprintf(stderr, "stream %d step %d: %s %s\n  old: %s\n  new: %s\n", stream, step, name.c_str(),
-                             arguments.c_str(), replies[0].c_str(), replies[1].c_str());
+                std::fprintf(stderr, "stream %d step %d: %s %s\n  old: %s\n  new: %s\n", stream, step,
+                             name.c_str(), arguments.c_str(), replies[0].c_str(), replies[1].c_str());
                 return 1;
             }
             if (name == "SeenSave" && replies[0].rfind("+OK", 0) == 0) {
@@ -239,7 +251,8 @@ int main(int argc, char** argv) {
     fs::current_path(fs::temp_directory_path());
     std::error_code ignored;
     fs::remove_all(scratch, ignored);
-    std::printf("compare_libraries: %ld commands in %d streams, %ld saved files: every reply and byte the same\n",
-                compared, streams, savesCompared);
+    std::printf(
+        "compare_libraries: %ld commands in %d streams, %ld saved files: every reply and byte the same\n",
+        compared, streams, savesCompared);
     return 0;
 }

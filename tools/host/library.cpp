@@ -64,9 +64,8 @@ CommandRun RunCommandLine(const HostLibrary& library, const std::string& line) {
         return run;
     }
     if (arguments.size() >= kHostBufferSize) {
-        run.error = "argument line of " + std::to_string(arguments.size()) +
-                    " bytes does not fit the " + std::to_string(kHostBufferSize) +
-                    "-byte buffer";
+        run.error = "argument line of " + std::to_string(arguments.size()) + " bytes does not fit the " +
+                    std::to_string(kHostBufferSize) + "-byte buffer";
         return run;
     }
     std::vector<char> data(kHostBufferSize, '\0');

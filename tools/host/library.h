@@ -34,8 +34,8 @@ CommandExport FindCommand(const HostLibrary& library, const std::string& name);
 
 // Outcome of running one command line.
 struct CommandRun {
-    bool ok = false;        // false: `error` says why nothing was called
-    std::string reply;      // the reply left in the buffer
+    bool ok = false;    // false: `error` says why nothing was called
+    std::string reply;  // the reply left in the buffer
     std::string error;
 };
 

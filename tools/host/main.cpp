@@ -113,8 +113,7 @@ int CheckTranscripts(const tool::HostLibrary& library, const Options& options) {
         if (result.failures != 0) ++failedFiles;
     }
     report << (failures == 0 ? "OK" : "FAILED") << ": " << options.files.size() << " transcripts, "
-           << commands << " commands, " << failures << " failures in " << failedFiles
-           << " transcripts\n";
+           << commands << " commands, " << failures << " failures in " << failedFiles << " transcripts\n";
     report.flush();
     return failures == 0 ? 0 : 1;
 }

@@ -25,8 +25,7 @@ bool ExpandMacros(const std::string& line, const std::string& directory, std::st
         std::size_t star = inner.find('*');
         if (inner == "dir") {
             out->append(directory);
-        } else if (star != std::string::npos && star > 0 &&
-                   inner.find_first_not_of("0123456789") == star) {
+        } else if (star != std::string::npos && star > 0 && inner.find_first_not_of("0123456789") == star) {
             unsigned long count = 0;
             auto parsed = std::from_chars(inner.data(), inner.data() + star, count);
             if (parsed.ec != std::errc() || count > 1000000) {
@@ -60,8 +59,8 @@ bool DecodeEscapes(const std::string& text, std::string* out, std::string* error
             case '\\': out->push_back('\\'); break;
             case 'x': {
                 std::string digits = text.substr(i + 1, 2);
-                if (digits.size() != 2 || digits.find_first_not_of("0123456789abcdefABCDEF") !=
-                                              std::string::npos) {
+                if (digits.size() != 2 ||
+                    digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
                     *error = "\\x needs two hex digits";
                     return false;
                 }

@@ -165,8 +165,8 @@ int RunLines(const HostLibrary& library, const std::vector<std::string>& lines, 
     return commands;
 }
 
-TranscriptResult RunTranscript(const HostLibrary& library, const std::string& path,
-                               bool keepDirectory, std::ostream& report) {
+TranscriptResult RunTranscript(const HostLibrary& library, const std::string& path, bool keepDirectory,
+                               std::ostream& report) {
     TranscriptResult result;
     std::string bytes;
     if (!ReadWholeFile(path, &bytes)) {
@@ -200,8 +200,8 @@ TranscriptResult RunTranscript(const HostLibrary& library, const std::string& pa
 
 }  // namespace
 
-TranscriptResult CheckTranscript(const HostLibrary& library, const std::string& path,
-                                 bool keepDirectory, std::ostream& report) {
+TranscriptResult CheckTranscript(const HostLibrary& library, const std::string& path, bool keepDirectory,
+                                 std::ostream& report) {
     try {
         return RunTranscript(library, path, keepDirectory, report);
     } catch (const fs::filesystem_error& error) {

@@ -36,7 +36,7 @@ struct TranscriptResult {
 // UnloadDll(0) of its own, in a fresh scratch directory that is removed
 // afterwards unless `keepDirectory`. Every failure is written to `report`
 // with its line number.
-TranscriptResult CheckTranscript(const HostLibrary& library, const std::string& path,
-                                 bool keepDirectory, std::ostream& report);
+TranscriptResult CheckTranscript(const HostLibrary& library, const std::string& path, bool keepDirectory,
+                                 std::ostream& report);
 
 }  // namespace lastspot::tool
