@@ -4,7 +4,6 @@
 #include <new>
 #include <utility>
 
-#include "text/case_map.h"
 
 namespace lastspot::seen {
 
@@ -63,17 +62,6 @@ SeenRecord* BuildRecord(RecordHeap* heap, const RecordFields& fields) {
 
 void ReleaseRecord(RecordHeap* heap, SeenRecord* record) {
     if (record != nullptr) heap->Free(record, RecordBytes(*record));
-}
-
-int CompareByNick(const SeenRecord* probe, const SeenRecord* stored) {
-    return text::IrcCompare(probe->nick, stored->nick);
-}
-
-int CompareBySeenTime(const SeenRecord* probe, const SeenRecord* stored) {
-    // Compared, never subtracted: the difference of two 32-bit times need
-    // not fit in 32 bits.
-    if (probe->seenTime == stored->seenTime) return text::IrcCompare(probe->nick, stored->nick);
-    return probe->seenTime > stored->seenTime ? -1 : 1;
 }
 
 }  // namespace lastspot::seen

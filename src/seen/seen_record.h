@@ -7,6 +7,7 @@
 #include <string>
 
 #include "seen/record_heap.h"
+#include "text/case_map.h"
 
 namespace lastspot::seen {
 
@@ -73,10 +74,17 @@ void RewriteRecord(SeenRecord* record, const RecordFields& fields);
 void ReleaseRecord(RecordHeap* heap, SeenRecord* record);
 
 // The nick order of every table: IrcCompare of the two nicks.
-int CompareByNick(const SeenRecord* probe, const SeenRecord* stored);
+inline int CompareByNick(const SeenRecord* probe, const SeenRecord* stored) {
+    return text::IrcCompare(probe->nick, stored->nick);
+}
 
 // Most recently seen first (seen times compared as signed 32-bit values);
 // records seen at the same time in nick order.
-int CompareBySeenTime(const SeenRecord* probe, const SeenRecord* stored);
+inline int CompareBySeenTime(const SeenRecord* probe, const SeenRecord* stored) {
+    // Compared, never subtracted: the difference of two 32-bit times need
+    // not fit in 32 bits.
+    if (probe->seenTime == stored->seenTime) return text::IrcCompare(probe->nick, stored->nick);
+    return probe->seenTime > stored->seenTime ? -1 : 1;
+}
 
 }  // namespace lastspot::seen
