@@ -12,11 +12,16 @@ SeenIndexLoader::SeenIndexLoader() : store_(std::make_unique<SeenIndex>()) {}
 SeenIndexLoader::~SeenIndexLoader() = default;
 
 void SeenIndexLoader::Add(const RecordFields& fields) {
+    text::NickKey key = text::MakeNickKey(fields.nick, fields.nickLength, store_->seed_);
     SeenRecord* record = BuildRecord(&store_->heap_, fields);
     const SeenRecord* last = run_.Last();
-    if (last == nullptr || CompareByNick(record, last) > 0) {
-        text::NickKey key = text::MakeNickKey(record->nick, fields.nickLength, store_->seed_);
+    // After the run's last record when its prefix is above that one's (a
+    // saved file's usual case, with no nick to compare); equal prefixes are
+    // settled by the nicks.
+    if (last == nullptr || key.prefix > lastPrefix_ ||
+        (key.prefix == lastPrefix_ && CompareByNick(record, last) > 0)) {
         run_.Append(record, key.prefix);
+        lastPrefix_ = key.prefix;
         if (!hashesLost_) {
             try {
                 hashes_.Append(key.hash);

@@ -57,6 +57,7 @@ private:
 
     std::unique_ptr<SeenIndex> store_;  // its heap holds every record built
     Order::Builder run_;                // ascending by nick
+    std::uint64_t lastPrefix_ = 0;      // the prefix of the run's last record
     BlockList<SeenRecord*> late_;       // the others, in file order
     std::size_t lateCount_ = 0;
     // The hashes of the run's records, worked out while each nick was at
