@@ -52,6 +52,7 @@
 #include "built_library.h"
 #include "compare_anchors.h"
 #include "compare_lines.h"
+#include "compare_loading.h"
 #include "compare_system.h"
 #include "text/case_map.h"
 #include "text/wild_match.h"
@@ -220,6 +221,8 @@ enum Row {
     kDelMatchRandom,
     kSaveRandom,
     kLoad,
+    kReload,
+    kLoadEmpty,
     kMatchCountLoaded,
     kMatchLoaded,
     kMatchSortLoaded,
@@ -244,6 +247,8 @@ constexpr const char* kRowNames[kRows] = {"Add new",
                                           "DelMatch, selective (random adds)",
                                           "Save (random adds)",
                                           "Load (over the full table)",
+                                          "Load again (over the table loaded from that file)",
+                                          "Load (into an empty table)",
                                           "MatchCount, selective (after load)",
                                           "Match, selective (after load)",
                                           "MatchSort, every record (after load)",
@@ -253,12 +258,18 @@ constexpr const char* kRowNames[kRows] = {"Add new",
                                           "Save (after load)",
                                           "memory, bytes per record"};
 
-enum Column { kLastspot, kHash, kBtree, kMap, kVector, kSqlite, kStdio, kColumns };
-constexpr const char* kColumnNames[kColumns] = {"lastspot", "absl::flat_hash_map", "absl::btree_map",
-                                                "std::map", "vector scan",         "SQLite in memory",
-                                                "stdio"};
-constexpr const char* kColumnKeys[kColumns] = {"lastspot", "hash",   "btree", "map",
-                                               "vector",   "sqlite", "stdio"};
+enum Column { kLastspot, kHash, kBtree, kMap, kVector, kSqlite, kStdio, kInline, kLoading, kColumns };
+constexpr const char* kColumnNames[kColumns] = {"lastspot",
+                                                "absl::flat_hash_map",
+                                                "absl::btree_map",
+                                                "std::map",
+                                                "vector scan",
+                                                "SQLite in memory",
+                                                "stdio",
+                                                "absl::btree_set, records inline",
+                                                "btree_map + flat_hash_map, loading"};
+constexpr const char* kColumnKeys[kColumns] = {"lastspot", "hash",  "btree",  "map",    "vector",
+                                               "sqlite",   "stdio", "inline", "loading"};
 
 // One variant of an operation: runs it (with whatever untimed preparation
 // it needs), returns its time per unit and leaves in `reply` what is
@@ -334,6 +345,8 @@ public:
         stdioSeen_ = (directory_ / "stdio.seen").string();
         sqliteFile_ = (directory_ / "sqlite.db").string();
         Expect(Library(lib_.tableAdd, kTableName), "+OK ", "SeenTableAdd");
+        for (std::size_t i = 0; i < w_.records.size(); ++i) addOrder_.push_back(i);
+        std::shuffle(addOrder_.begin(), addOrder_.end(), std::mt19937_64(w_.n + 1));
     }
 
     ~Comparison() {
@@ -369,10 +382,14 @@ public:
                    Point(&OrderedAdd<MapTable>, &OrderedAdd<BtreeTableOrVoid>, &HashAddOrVoid),
                    SQLITE_COMMAND(Add), w_.n);
         vector_ = w_.records;
+        FillInline(/*inNickOrder=*/false);
 
         WholeTableRows(kMatchCountRandom, /*loaded=*/false);
         Save(kSaveRandom);
-        Load();
+        Load(kLoad);
+        Load(kReload);
+        Load(kLoadEmpty);
+        FillInline(/*inNickOrder=*/true);
         WholeTableRows(kMatchCountLoaded, /*loaded=*/true);
         Save(kSaveLoaded);
 
@@ -639,7 +656,8 @@ private:
     // One whole-table command line through every variant; the time is per
     // record in the table.
     void Whole(Row row, const std::string& line, CommandExport command, const AnchorCommand& vector,
-               const AnchorCommand& map, const AnchorCommand& btree, const AnchorCommand& sqlite) {
+               const AnchorCommand& map, const AnchorCommand& btree, const AnchorCommand& sqlite,
+               const AnchorCommand& inlined = nullptr) {
         auto once = [&](Column column, const AnchorCommand& anchor) {
             return Variant{column, [&, column, anchor](std::string& reply) {
                                return NanosecondsPer(w_.n, [&] {
@@ -656,6 +674,7 @@ private:
         std::vector<Variant> variants = {once(kLastspot, nullptr), once(kMap, map), once(kVector, vector)};
         if (btree) variants.push_back(once(kBtree, btree));
         if (sqlite) variants.push_back(once(kSqlite, sqlite));
+        if (inlined) variants.push_back(once(kInline, inlined));
         Measure(row, variants);
     }
 
@@ -669,11 +688,11 @@ private:
         Whole(
             row(kMatchCountRandom), w_.selective, lib_.matchCount, [&](char* b) { MatchCountIn(vector_, b); },
             [&](char* b) { MatchCountIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchCountIn(btree_, b); }),
-            SQLITE_COMMAND(MatchCount));
+            SQLITE_COMMAND(MatchCount), ABSL_COMMAND([&](char* b) { InlineMatchCount(inline_, b); }));
         Whole(
             row(kMatchRandom), w_.selective, lib_.match, [&](char* b) { MatchIn(vector_, b); },
             [&](char* b) { MatchIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchIn(btree_, b); }),
-            SQLITE_COMMAND(Match));
+            SQLITE_COMMAND(Match), ABSL_COMMAND([&](char* b) { InlineMatch(inline_, b); }));
         Whole(
             row(kMatchSortRandom), w_.matchAll, lib_.matchSort, [&](char* b) { MatchSortIn(vector_, b); },
             [&](char* b) { MatchSortIn(map_, b); }, ABSL_COMMAND([&](char* b) { MatchSortIn(btree_, b); }),
@@ -787,16 +806,29 @@ private:
         Measure(row, variants);
     }
 
-    // Each loads what it saved over the full table it replaces; stdio reads
-    // the library's file and cuts it into lines. The ordered anchors are
-    // then rebuilt in nick order, untimed.
-    void Load() {
+    // Each loads what it saved: over the full table it replaces (the
+    // library's built by random adds, for kLoad; loaded from that very file,
+    // for kReload), or into an empty one (kLoadEmpty). stdio reads the
+    // library's file and cuts it into lines. The library's minor page
+    // faults per record are counted beside its time. The ordered anchors
+    // are then rebuilt in nick order, untimed.
+    void Load(Row row) {
         std::string line = std::string(kTableName) + " " + librarySeen_;
+        std::string loaded = "+OK " + std::to_string(w_.n);
+        if (row == kLoadEmpty) {
+            Library(lib_.clear, kTableName);
+#if LASTSPOT_BENCH_ABSL
+            loading_ = LoadedContainers();
+#endif
+        }
         std::vector<Variant> variants = {
             {kLastspot,
              [&](std::string& reply) {
-                 Expect(Library(lib_.count, kTableName), "+OK " + std::to_string(w_.n), "SeenCount");
-                 return NanosecondsPer(w_.n, [&] { reply = Library(lib_.load, line); });
+                 std::size_t faults = MinorPageFaults();
+                 double time = NanosecondsPer(w_.n, [&] { reply = Library(lib_.load, line); });
+                 faults_[row].push_back(static_cast<double>(MinorPageFaults() - faults) /
+                                        static_cast<double>(w_.n));
+                 return time;
              }},
             {kStdio, [&](std::string& reply) {
                  std::size_t lines = 0;
@@ -804,6 +836,19 @@ private:
                  reply = "+OK " + std::to_string(lines - 1);  // the header is no record
                  return time;
              }}};
+#if LASTSPOT_BENCH_ABSL
+        if (row == kLoad) LoadContainers(librarySeen_, &loading_);  // what the load replaces, untimed
+        variants.push_back({kLoading, [&](std::string& reply) {
+                                std::size_t records = 0;
+                                double time = NanosecondsPer(w_.n, [&] {
+                                    LoadedContainers fresh;
+                                    records = LoadContainers(librarySeen_, &fresh);
+                                    std::swap(loading_, fresh);  // the old ones go here
+                                });
+                                reply = "+OK " + std::to_string(records);
+                                return time;
+                            }});
+#endif
 #if LASTSPOT_BENCH_SQLITE
         variants.push_back({kSqlite, [&](std::string& reply) {
                                 double time = NanosecondsPer(w_.n, [&] {
@@ -813,9 +858,32 @@ private:
                                 return time;
                             }});
 #endif
-        Measure(kLoad, variants);
-        Expect(Library(lib_.count, kTableName), "+OK " + std::to_string(w_.n), "SeenCount");
+        Measure(row, variants, loaded);
+        Expect(Library(lib_.count, kTableName), loaded, "SeenCount");
+        if (row != kLoadEmpty) return;
+#if LASTSPOT_BENCH_ABSL
+        loading_ = LoadedContainers();
+#endif
         RebuildAnchors();
+    }
+
+    // The records kept whole in a B-tree: added in the workload's random
+    // order, as the tables of the random adds were, or in nick order, as
+    // after a load.
+    void FillInline([[maybe_unused]] bool inNickOrder) {
+#if LASTSPOT_BENCH_ABSL
+        inline_.clear();
+        InlineRecord record;
+        for (std::size_t i = 0; i < w_.records.size(); ++i) {
+            if (!record.Set(w_.records[inNickOrder ? i : addOrder_[i]]))
+                Die("a record too long to keep inline");
+            if (inNickOrder) {
+                inline_.insert(inline_.end(), record);
+            } else {
+                inline_.insert(record);
+            }
+        }
+#endif
     }
 
     static std::vector<char> ReadWhole(const std::string& path) {
@@ -859,6 +927,11 @@ private:
     MapTable btree_, hash_;  // unused without abseil
 #endif
     std::vector<Record> vector_;
+#if LASTSPOT_BENCH_ABSL
+    InlineTable inline_;
+    LoadedContainers loading_;
+#endif
+    std::vector<std::size_t> addOrder_;  // an order of w_.records, as random adds make them
 #if LASTSPOT_BENCH_SQLITE
     SqliteStore sqlite_;
 #endif
@@ -866,6 +939,7 @@ private:
     std::string librarySeen_, stdioSeen_, sqliteFile_;
     int round_ = 0;
     std::vector<double> samples_[kRows][kColumns];
+    std::vector<double> faults_[kRows];  // the library's minor page faults per record
     Spread spreads_[kPointRows][kColumns];
     char buffer_[4096];
 };
@@ -915,6 +989,13 @@ void Comparison::Print(int rounds) const {
         } else {
             std::printf(" |\n");
         }
+    }
+
+    std::printf(
+        "\nThe library's minor page faults per loaded record (median of the rounds)\n\n| load | faults "
+        "|\n|---|---|\n");
+    for (Row row : {kLoad, kReload, kLoadEmpty}) {
+        if (!faults_[row].empty()) std::printf("| %s | %.4f |\n", kRowNames[row], Median(faults_[row]));
     }
 
     std::printf("\nSingle calls over a fill of %zu records, ns: p50 / p99 / p99.9 / max\n\n| operation |",
@@ -974,7 +1055,18 @@ void Comparison::PrintGoals() const {
 #endif
         goals.push_back({static_cast<Row>(kExpireCountRandom + offset), kVector, 1.5});
     }
-    goals.push_back({kLoad, kStdio, 5.0});
+    for (Row row : {kLoad, kReload, kLoadEmpty}) {
+        goals.push_back({row, kStdio, 5.0});
+        goals.push_back({row, kSqlite, 1.0});
+#if LASTSPOT_BENCH_ABSL
+        goals.push_back({row, kLoading, 1.0});
+#endif
+    }
+#if LASTSPOT_BENCH_ABSL
+    for (Row row : {kMatchCountRandom, kMatchRandom, kMatchCountLoaded, kMatchLoaded}) {
+        goals.push_back({row, kInline, 1.2});
+    }
+#endif
     std::printf(
         "\nGoals at %zu records: lastspot over the anchor, at most the bound\n\n"
         "| operation | anchor | lastspot / anchor | at most | |\n|---|---|---|---|---|\n",

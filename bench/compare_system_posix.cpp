@@ -1,5 +1,6 @@
 // The comparison benchmark's system probes on glibc systems.
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "compare_system.h"
@@ -10,6 +11,12 @@ namespace lastspot::bench {
 std::size_t HeapBytesInUse() {
     struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
+}
+
+std::size_t MinorPageFaults() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::size_t>(usage.ru_minflt);
 }
 
 bool SyncToDisk(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }

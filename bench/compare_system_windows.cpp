@@ -1,6 +1,7 @@
 // The comparison benchmark's system probes on Windows.
 #include <windows.h>
 #include <io.h>
+#include <psapi.h>
 
 #include <vector>
 
@@ -24,6 +25,15 @@ std::size_t HeapBytesInUse() {
         HeapUnlock(heap);
     }
     return bytes;
+}
+
+// Windows counts soft and hard faults together; a benchmark's fresh memory
+// makes soft ones.
+std::size_t MinorPageFaults() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PageFaultCount;
 }
 
 bool SyncToDisk(std::FILE* file) {
