@@ -119,14 +119,8 @@ TEST(SeenRecordOrder, EqualSeenTimesFallBackToTheIrcNickOrder) {
 }
 
 TEST(SeenRecordOrder, NickOrderLooksAtTheNicksAloneUnderIrcCaseRules) {
-    OwnedRecord a(RecordValues()
-                      .Nick("a[b")
-                      .Address("one@host")
-                      .Channel("#one")
-                      .Type("join")
-                      .Text("x")
-                      .SeenTime(100)
-                      .TimeSpent(1));
+    OwnedRecord a(
+        RecordValues().Nick("a[b").Address("one@host").Channel("#one").Text("x").SeenTime(100).TimeSpent(1));
     OwnedRecord b(RecordValues()
                       .Nick("A{B")
                       .Address("two@elsewhere")
@@ -155,14 +149,9 @@ TEST(SeenRecordOrder, NickOrderLooksAtTheNicksAloneUnderIrcCaseRules) {
 
 TEST(SeenRecordAdd, ReplaceKeepsCountAndTakesNewNickCase) {
     SeenIndex index;
-    Add(&index, RecordValues()
-                    .Nick("Bob")
-                    .Address("bob@old")
-                    .Channel("#old")
-                    .Type("join")
-                    .Text("hello")
-                    .SeenTime(100)
-                    .TimeSpent(5));
+    Add(&index,
+        RecordValues().Nick("Bob").Address("bob@old").Channel("#old").Text("hello").SeenTime(100).TimeSpent(
+            5));
     Add(&index,
         RecordValues().Nick("carol").Address("c@h").Channel("#c").Type("part").SeenTime(50).TimeSpent(1));
     Add(&index, RecordValues()
@@ -186,7 +175,7 @@ TEST(SeenRecordAdd, ReplaceKeepsCountAndTakesNewNickCase) {
     EXPECT_EQ(NicksInOrder(index), (std::vector<std::string>{"BOB", "carol"}));
     ExpectValid(index);
 
-    Add(&index, RecordValues().Nick("a[b").Address("x@y").Channel("#z").Type("join").SeenTime(1));
+    Add(&index, RecordValues().Nick("a[b").Address("x@y").Channel("#z").SeenTime(1));
     Add(&index, RecordValues()
                     .Nick("A{B")
                     .Address("x2@y")
@@ -247,9 +236,9 @@ TEST(SeenRecordAdd, RecordsKeepTheirOwnCopiesOfEveryString) {
 
 TEST(SeenRecordLookup, FindByNickIgnoresCaseAndReturnsTheStoredSpelling) {
     SeenIndex index;
-    Add(&index, RecordValues().Nick("Bob").Address("b@h").Channel("#c").Type("join").SeenTime(1));
-    Add(&index, RecordValues().Nick("a[b]\\^").Address("x@h").Channel("#c").Type("join").SeenTime(2));
-    Add(&index, RecordValues().Nick("_under").Address("u@h").Channel("#c").Type("join").SeenTime(3));
+    Add(&index, RecordValues().Nick("Bob").Address("b@h").Channel("#c").SeenTime(1));
+    Add(&index, RecordValues().Nick("a[b]\\^").Address("x@h").Channel("#c").SeenTime(2));
+    Add(&index, RecordValues().Nick("_under").Address("u@h").Channel("#c").SeenTime(3));
 
     SeenRecord* bob = index.FindByNick("BOB");
     ASSERT_NE(bob, nullptr);
@@ -269,7 +258,7 @@ TEST(SeenRecordLookup, FindByNickIgnoresCaseAndReturnsTheStoredSpelling) {
 TEST(SeenRecordLookup, RemoveByNickRemovesOnceThenReportsNothing) {
     SeenIndex index;
     for (const char* nick : {"anna", "Bob", "carl", "[dan]", "eve"}) {
-        Add(&index, RecordValues().Nick(nick).Address("a@h").Channel("#c").Type("join").SeenTime(1));
+        Add(&index, RecordValues().Nick(nick).Address("a@h").Channel("#c").SeenTime(1));
     }
     EXPECT_TRUE(index.RemoveByNick("BOB"));
     EXPECT_EQ(index.Count(), 4);
@@ -288,8 +277,8 @@ TEST(SeenRecordLookup, RemoveByNickRemovesOnceThenReportsNothing) {
 
 TEST(SeenRecordLookup, ProbesBorrowTheCallersNickAndAllocateNothing) {
     SeenIndex index;
-    Add(&index, RecordValues().Nick("Bob").Address("b@h").Channel("#c").Type("join").SeenTime(1));
-    Add(&index, RecordValues().Nick("carol").Address("c@h").Channel("#c").Type("join").SeenTime(1));
+    Add(&index, RecordValues().Nick("Bob").Address("b@h").Channel("#c").SeenTime(1));
+    Add(&index, RecordValues().Nick("carol").Address("c@h").Channel("#c").SeenTime(1));
 
     // A nick on the stack: releasing it, or writing through the probe, would
     // show here (or crash: it was never allocated).
@@ -335,14 +324,8 @@ TEST(SeenRecordOwnership, ClearingOrDestroyingAStoreGivesBackEveryBlock) {
         for (int i = 0; i < 20000; ++i) {
             std::string nick = "nick" + std::to_string(i * 7919 % 20000);
             std::string text(i % 97 == 0 ? 1500 : i % 40, 't');
-            Add(table, RecordValues()
-                           .Nick(nick)
-                           .Address("a@h")
-                           .Channel("#c")
-                           .Type("join")
-                           .Text(text)
-                           .SeenTime(i)
-                           .TimeSpent(i));
+            Add(table,
+                RecordValues().Nick(nick).Address("a@h").Channel("#c").Text(text).SeenTime(i).TimeSpent(i));
         }
         for (int i = 0; i < 20000; i += 3) table->RemoveByNick(("nick" + std::to_string(i)).c_str());
         ExpectValid(*table);
@@ -377,7 +360,6 @@ TEST(SeenRecordStorage, HolesOfRemovalsAndReplacesAreTakenAgain) {
                         .Nick("n" + std::to_string(i))
                         .Address("a@h")
                         .Channel("#c")
-                        .Type("join")
                         .Text(texts[static_cast<std::size_t>(i)])
                         .SeenTime(i));
     }
@@ -396,7 +378,6 @@ TEST(SeenRecordStorage, HolesOfRemovalsAndReplacesAreTakenAgain) {
                             .Nick(nick)
                             .Address("a@h")
                             .Channel("#c")
-                            .Type("join")
                             .Text(texts[static_cast<std::size_t>(i)])
                             .SeenTime(step)
                             .TimeSpent(round));
@@ -423,15 +404,13 @@ TEST(SeenRecordStorage, RecordsOfEverySizeFitTheirBlocks) {
     for (std::size_t size = 0; size <= RecordHeap::kLargest + 40; size += 3) {
         SeenIndex index;
         std::string text(size, 'x');
-        Add(&index,
-            RecordValues().Nick("first").Address("a@h").Channel("#c").Type("join").Text(text).SeenTime(1));
+        Add(&index, RecordValues().Nick("first").Address("a@h").Channel("#c").Text(text).SeenTime(1));
         for (int i = 0; i < 3; ++i) {
             std::string more(size / (i + 1), 'y');
             Add(&index, RecordValues()
                             .Nick("n" + std::to_string(i))
                             .Address("a@h")
                             .Channel("#c")
-                            .Type("join")
                             .Text(more)
                             .SeenTime(1));
         }
@@ -452,14 +431,8 @@ TEST(SeenRecordStorage, RemovingMostOfATablePacksTheRest) {
     for (int i = 0; i < 20000; ++i) {
         std::string nick = "n" + std::to_string(i * 7919 % 20000);
         std::string text(static_cast<std::size_t>(i % 70), 'a' + i % 26);
-        Add(&index, RecordValues()
-                        .Nick(nick)
-                        .Address("a@h")
-                        .Channel("#c")
-                        .Type("join")
-                        .Text(text)
-                        .SeenTime(i)
-                        .TimeSpent(i));
+        Add(&index,
+            RecordValues().Nick(nick).Address("a@h").Channel("#c").Text(text).SeenTime(i).TimeSpent(i));
     }
     std::int64_t full = testing::LiveBytes() - before;
     int removed = index.RemoveWhere([](const SeenRecord* record) { return record->seenTime % 10 != 0; });
@@ -496,9 +469,8 @@ TEST(SeenRecordOwnership, RandomAddsReplacesAndRemovesBalanceTheirAllocations) {
             std::string key = testing::Fold(nick);
             if (random() % 3 != 0) {
                 std::string text(random() % 20, 't');
-                Add(&index,
-                    RecordValues().Nick(nick).Address("a@h").Channel("#c").Type("join").Text(text).SeenTime(
-                        static_cast<std::int32_t>(random())));
+                Add(&index, RecordValues().Nick(nick).Address("a@h").Channel("#c").Text(text).SeenTime(
+                                static_cast<std::int32_t>(random())));
                 held.insert(key);
                 ASSERT_STREQ(index.FindByNick(key.c_str())->nick, nick.c_str());
             } else {
