@@ -1,6 +1,7 @@
-// Numbers in the invariant checkers' messages. Written out here rather than
-// with std::to_string, whose template instance the standard library marks
-// for export: in the shared library it would join the export table.
+// What the invariant checkers share: how they report a problem, and the
+// numbers in their messages. Numbers are written out here rather than with
+// std::to_string, whose template instance the standard library marks for
+// export: in the shared library it would join the export table.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,13 @@ inline std::string Decimal(std::int64_t value) {
     } while (magnitude != 0);
     if (value < 0) digits[--at] = '-';
     return std::string(digits + at, digits + sizeof digits);
+}
+
+// Records what a check found wrong in `*problem`; false, so that a check
+// can return it.
+inline bool Failed(std::string* problem, const std::string& what) {
+    *problem = what;
+    return false;
 }
 
 }  // namespace lastspot::index

@@ -13,10 +13,7 @@ struct HashIndex<Item, Hasher>::Checker {
     const HashIndex& index;
     std::string* problem;
 
-    bool Fail(const std::string& what) {
-        *problem = what;
-        return false;
-    }
+    bool Fail(const std::string& what) { return Failed(problem, what); }
 
     static bool TagsClear(const Tags& tags) {
         for (std::uint8_t tag : tags.tag) {

@@ -17,10 +17,7 @@ struct OrderedIndex<Item, Order>::Checker {
     const Item* previous = nullptr;
     std::int64_t items = 0, leaves = 0, inners = 0;
 
-    bool Fail(const std::string& what) {
-        *problem = what;
-        return false;
-    }
+    bool Fail(const std::string& what) { return Failed(problem, what); }
 
     bool CheckEmpty() {
         if (tree.count_ != 0 || tree.first_ != nullptr || tree.height_ != 0 || tree.leaves_ != 0 ||

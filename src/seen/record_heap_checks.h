@@ -54,10 +54,7 @@ private:
 
 template <typename ForEachRecord>
 bool RecordHeap::Verify(ForEachRecord forEachRecord, std::string* problem) const {
-    auto fail = [problem](const std::string& what) {
-        *problem = what;
-        return false;
-    };
+    auto fail = [problem](const std::string& what) { return index::Failed(problem, what); };
     std::size_t held = 0, headers = 0;
     for (const Block* block = blocks_; block != nullptr; block = block->next) {
         if (block->bytes < 2 * kGranule + kHeader) return fail("a block too small");
