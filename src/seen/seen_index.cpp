@@ -48,13 +48,18 @@ void SeenIndex::ReplaceAt(const Hash::Place& found, const Order::Place& leaf, Se
     ReleaseRecord(&heap_, held);
 }
 
-void SeenIndex::AddOrReplace(const RecordFields& fields) {
-    text::NickKey key = text::MakeNickKey(fields.nick, fields.nickLength, seed_);
+SeenIndex::Hash::Place SeenIndex::FindInBoth(const char* nick, const text::NickKey& key,
+                                             Order::Place* leaf) const {
     // The leaf that holds the nick, if anything does, is on its way while
     // the hash table is asked.
+    order_.FindLeaf(key.prefix, NickSearch{nick}, leaf);
+    return hash_.Find(key.hash, SameNick{nick});
+}
+
+void SeenIndex::AddOrReplace(const RecordFields& fields) {
+    text::NickKey key = text::MakeNickKey(fields.nick, fields.nickLength, seed_);
     Order::Place leaf;
-    order_.FindLeaf(key.prefix, NickSearch{fields.nick}, &leaf);
-    Hash::Place found = hash_.Find(key.hash, SameNick{fields.nick});
+    Hash::Place found = FindInBoth(fields.nick, key, &leaf);
     if (found.item != nullptr) {
         // Values that take as many words as the held record go over it: the
         // key is the same, so neither index notices. (A record that shrank
@@ -77,8 +82,7 @@ void SeenIndex::AddOrReplace(const RecordFields& fields) {
 void SeenIndex::AddOrReplace(SeenRecord* fresh) {
     text::NickKey key = text::MakeNickKey(fresh->nick, seed_);
     Order::Place leaf;
-    order_.FindLeaf(key.prefix, NickSearch{fresh->nick}, &leaf);
-    Hash::Place found = hash_.Find(key.hash, SameNick{fresh->nick});
+    Hash::Place found = FindInBoth(fresh->nick, key, &leaf);
     if (found.item != nullptr) return ReplaceAt(found, leaf, fresh);
     Insert(fresh, key.hash);
 }
@@ -93,10 +97,8 @@ void SeenIndex::Insert(SeenRecord* fresh, std::uint64_t hash) {
 
 bool SeenIndex::RemoveByNick(const char* nick) {
     text::NickKey key = text::MakeNickKey(nick, seed_);
-    // The leaf is on its way while the hash table is asked.
     Order::Place leaf;
-    order_.FindLeaf(key.prefix, NickSearch{nick}, &leaf);
-    Hash::Place found = hash_.Find(key.hash, SameNick{nick});
+    Hash::Place found = FindInBoth(nick, key, &leaf);
     if (found.item == nullptr) return false;
     SeenRecord* held = found.item;
     NickOrder::Prefetch(held);  // its size is worked out below

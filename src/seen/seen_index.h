@@ -110,6 +110,10 @@ private:
                              const void* context);
 
     NickHasher Hasher() const { return NickHasher{seed_}; }
+    // The nick's record in the hash table (an empty place when it has none),
+    // and in `*leaf` the way to the leaf of the order that holds or would
+    // hold it.
+    Hash::Place FindInBoth(const char* nick, const text::NickKey& key, Order::Place* leaf) const;
     // Puts `fresh` in the place of the record found at `found` (and at
     // `leaf` in the order), releasing that record.
     void ReplaceAt(const Hash::Place& found, const Order::Place& leaf, SeenRecord* fresh);
