@@ -228,6 +228,12 @@ private:
         return place;
     }
 
+    // Inserts every item `next` hands out (with its hash) into `table`, which
+    // has room for them all, asking for each one's home chunk ahead of time;
+    // returns how many (hash_index_bulk.h).
+    template <typename Next>
+    static std::size_t InsertEach(Table* table, Next next);
+
     // Puts `item` in the first empty slot along its probe; the chunks passed
     // count one more item gone past. The table must have an empty slot.
     static void InsertIn(Table* table, Item* item, std::uint64_t hash) {
