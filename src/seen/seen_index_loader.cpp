@@ -12,8 +12,8 @@ SeenIndexLoader::SeenIndexLoader() : store_(std::make_unique<SeenIndex>()) {}
 SeenIndexLoader::~SeenIndexLoader() = default;
 
 void SeenIndexLoader::Add(const RecordFields& fields) {
-    text::NickKey key = text::MakeNickKey(fields.nick, fields.nickLength, store_->seed_);
     SeenRecord* record = BuildRecord(&store_->heap_, fields);
+    text::NickKey key = text::MakeNickKeyOverread(record->nick, fields.nickLength, store_->seed_);
     const SeenRecord* last = run_.Last();
     // After the run's last record when its prefix is above that one's (a
     // saved file's usual case, with no nick to compare); equal prefixes are

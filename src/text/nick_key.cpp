@@ -74,14 +74,29 @@ std::uint64_t IrcPrefix(const char* text) {
     return taken == 0 ? 0 : prefix << (8 * (8 - taken));
 }
 
-NickKey MakeNickKey(const char* nick, std::size_t length, std::uint64_t seed) {
+// Both keys of a nick whose words `word(at, left)` gives, zero-padded.
+template <typename WordAt>
+[[gnu::always_inline]] inline NickKey KeyOfWords(std::size_t length, std::uint64_t seed, WordAt word) {
     std::uint64_t hash = Mix(seed ^ 0x5851F42D4C957F2Du ^ length);
-    std::uint64_t first = UpperWord(Word(nick, length));
+    std::uint64_t first = UpperWord(word(0, length));
     hash = Mix(hash ^ first);
-    for (std::size_t at = 8; at < length; at += 8) hash = Mix(hash ^ UpperWord(Word(nick + at, length - at)));
+    for (std::size_t at = 8; at < length; at += 8) hash = Mix(hash ^ UpperWord(word(at, length - at)));
     hash ^= hash >> 29;
     // The prefix reads the first word's bytes first to last.
     return {__builtin_bswap64(first), hash};
+}
+
+NickKey MakeNickKey(const char* nick, std::size_t length, std::uint64_t seed) {
+    return KeyOfWords(length, seed,
+                      [nick](std::size_t at, std::size_t left) { return Word(nick + at, left); });
+}
+
+NickKey MakeNickKeyOverread(const char* nick, std::size_t length, std::uint64_t seed) {
+    return KeyOfWords(length, seed, [nick](std::size_t at, std::size_t left) {
+        std::uint64_t word;
+        std::memcpy(&word, nick + at, 8);
+        return left >= 8 ? word : word & ~(~std::uint64_t{0} << (8 * left));
+    });
 }
 
 NickKey MakeNickKey(const char* nick, std::uint64_t seed) {

@@ -29,4 +29,10 @@ NickKey MakeNickKey(const char* nick, std::uint64_t seed);
 // The same for a nick of `length` characters (no NUL among them).
 NickKey MakeNickKey(const char* nick, std::size_t length, std::uint64_t seed);
 
+// The same again, for a nick that at least eight more readable bytes follow
+// (a stored record's nick: the strings after it and its block's rounding):
+// its last word is read whole and cut to the nick, with no branch on the
+// nick's length.
+NickKey MakeNickKeyOverread(const char* nick, std::size_t length, std::uint64_t seed);
+
 }  // namespace lastspot::text

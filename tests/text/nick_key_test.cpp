@@ -42,6 +42,13 @@ TEST(NickKey, BothWaysOfTakingAPrefixAgreeOnEveryByteAtEveryPosition) {
                         << "length " << length << ", byte " << byte << " at " << at << " beside "
                         << +neighbour;
                     ASSERT_EQ(MakeNickKey(nick.c_str(), kSeed).prefix, prefix);
+                    // Read whole words past its end, as a stored record's
+                    // nick is: what follows must not count.
+                    std::string followed = nick + '\0' + std::string(8, static_cast<char>(byte));
+                    NickKey overread = MakeNickKeyOverread(followed.c_str(), nick.size(), kSeed);
+                    NickKey exact = MakeNickKey(nick.c_str(), nick.size(), kSeed);
+                    ASSERT_EQ(overread.prefix, exact.prefix) << "length " << length << ", byte " << byte;
+                    ASSERT_EQ(overread.hash, exact.hash) << "length " << length << ", byte " << byte;
                 }
             }
         }
