@@ -4,7 +4,6 @@
 #include <new>
 #include <utility>
 
-
 namespace lastspot::seen {
 
 RecordTexts TextsOf(const SeenRecord& record) {
