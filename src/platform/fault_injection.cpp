@@ -7,8 +7,8 @@ namespace lastspot::platform {
 namespace {
 
 // Calls still to pass at each point before one fails; negative: disarmed.
-int callsUntilFailure[static_cast<int>(FaultPoint::Count)] = {-1, -1, -1, -1, -1, -1};
-static_assert(static_cast<int>(FaultPoint::Count) == 6, "every fault point starts disarmed");
+int callsUntilFailure[static_cast<int>(FaultPoint::Count)] = {-1, -1, -1, -1, -1, -1, -1};
+static_assert(static_cast<int>(FaultPoint::Count) == 7, "every fault point starts disarmed");
 
 }  // namespace
 

@@ -176,6 +176,9 @@ bool FlushToDisk(FileHandle file);
 // request it does nothing.
 void StartWriteBack(FileHandle file);
 
+// The file's size in bytes; 0 when it cannot be told.
+std::uint64_t FileSize(FileHandle file);
+
 // Closes the handle. kInvalidFile is ignored.
 void CloseFile(FileHandle file);
 
@@ -200,6 +203,34 @@ bool CanReplace(const char* path);
 // characters) and the result is its length; 0 when nothing was found; a
 // result above kMaxPath when the full path does not fit.
 std::uint32_t SearchForFile(const char* name, char* pathOut);
+
+// ---------------------------------------------------------------------------
+// Threads. A large load reads its file on a second thread while the
+// command's own thread builds the table; the second thread ends before the
+// command returns. Nothing else runs beside a command.
+
+// A thread from StartThread, to be joined exactly once.
+struct Thread;
+
+// Runs `run(argument)` on a new thread with a small stack; nullptr when no
+// thread can be started, and then nothing runs.
+Thread* StartThread(void (*run)(void* argument), void* argument);
+
+// Waits until the thread's function has returned, and releases the thread.
+void JoinThread(Thread* thread);
+
+// A counting semaphore, for handing blocks of work between two threads.
+struct Semaphore;
+
+// A semaphore holding `count`; nullptr when none can be had.
+Semaphore* NewSemaphore(unsigned count);
+// Adds one to the count, waking a thread that waits.
+void PostSemaphore(Semaphore* semaphore);
+// Waits while the count is zero, then takes one from it.
+void WaitSemaphore(Semaphore* semaphore);
+// Releases the semaphore, which no thread may be waiting on; nullptr is
+// ignored.
+void FreeSemaphore(Semaphore* semaphore);
 
 // ---------------------------------------------------------------------------
 // Dynamic libraries, for the substitute host and the tests that load the
@@ -227,8 +258,18 @@ bool ExecutableDirectory(char* out, std::size_t size);
 // or rename loses nothing. Inactive unless a test arms it. UnnamedFile
 // stands for a file system that cannot make files without a name: the
 // temporary file of a save then takes the named way (Linux only).
+// ThreadStart fails StartThread, so a large load takes the one-thread way.
 
-enum class FaultPoint { HeapAlloc, FileRead, FileWrite, FileFlush, FileReplace, UnnamedFile, Count };
+enum class FaultPoint {
+    HeapAlloc,
+    FileRead,
+    FileWrite,
+    FileFlush,
+    FileReplace,
+    UnnamedFile,
+    ThreadStart,
+    Count
+};
 
 // The call numbered `callsBefore + 1` at that point fails from now on
 // (0: the very next call); a negative number disarms it.

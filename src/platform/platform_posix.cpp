@@ -3,6 +3,8 @@
 // platform.h). Files are plain descriptors; the process heap is malloc.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <semaphore.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -420,6 +422,12 @@ bool FlushToDisk(FileHandle file) {
     return !kFlushesToDisk || ::fsync(static_cast<int>(file)) == 0;
 }
 
+std::uint64_t FileSize(FileHandle file) {
+    struct stat status;
+    if (::fstat(static_cast<int>(file), &status) != 0 || status.st_size < 0) return 0;
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
 void StartWriteBack(FileHandle file) {
 #if defined(__linux__)
     ::sync_file_range(static_cast<int>(file), 0, 0, SYNC_FILE_RANGE_WRITE);
@@ -486,6 +494,76 @@ std::uint32_t SearchForFile(const char* name, char* pathOut) {
         directory[length + 1] = '\0';
     }
     return TryPath(directory, name, pathOut);
+}
+
+// ---------------------------------------------------------------------------
+// Threads
+
+struct Thread {
+    pthread_t id;
+    void (*run)(void*);
+    void* argument;
+};
+
+struct Semaphore {
+    sem_t count;
+};
+
+namespace {
+
+void* RunThread(void* thread) {
+    auto* self = static_cast<Thread*>(thread);
+    self->run(self->argument);
+    return nullptr;
+}
+
+}  // namespace
+
+Thread* StartThread(void (*run)(void* argument), void* argument) {
+    if (ShouldFail(FaultPoint::ThreadStart)) return nullptr;
+    auto* thread = static_cast<Thread*>(std::malloc(sizeof(Thread)));
+    if (thread == nullptr) return nullptr;
+    thread->run = run;
+    thread->argument = argument;
+    pthread_attr_t attributes;
+    bool started = false;
+    if (::pthread_attr_init(&attributes) == 0) {
+        ::pthread_attr_setstacksize(&attributes, 256 * 1024);
+        started = ::pthread_create(&thread->id, &attributes, RunThread, thread) == 0;
+        ::pthread_attr_destroy(&attributes);
+    }
+    if (!started) {
+        std::free(thread);
+        return nullptr;
+    }
+    return thread;
+}
+
+void JoinThread(Thread* thread) {
+    ::pthread_join(thread->id, nullptr);
+    std::free(thread);
+}
+
+Semaphore* NewSemaphore(unsigned count) {
+    auto* semaphore = static_cast<Semaphore*>(std::malloc(sizeof(Semaphore)));
+    if (semaphore != nullptr && ::sem_init(&semaphore->count, 0, count) != 0) {
+        std::free(semaphore);
+        return nullptr;
+    }
+    return semaphore;
+}
+
+void PostSemaphore(Semaphore* semaphore) { ::sem_post(&semaphore->count); }
+
+void WaitSemaphore(Semaphore* semaphore) {
+    while (::sem_wait(&semaphore->count) != 0 && errno == EINTR) {
+    }
+}
+
+void FreeSemaphore(Semaphore* semaphore) {
+    if (semaphore == nullptr) return;
+    ::sem_destroy(&semaphore->count);
+    std::free(semaphore);
 }
 
 // ---------------------------------------------------------------------------

@@ -371,6 +371,12 @@ bool FlushToDisk(FileHandle file) {
 // does it all.
 void StartWriteBack(FileHandle) {}
 
+std::uint64_t FileSize(FileHandle file) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(ToHandle(file), &size) || size.QuadPart < 0) return 0;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 void CloseFile(FileHandle file) {
     if (file != kInvalidFile) CloseHandle(ToHandle(file));
 }
@@ -488,6 +494,65 @@ bool CanReplace(const char* path) {
 
 std::uint32_t SearchForFile(const char* name, char* pathOut) {
     return SearchPathA(nullptr, name, nullptr, kMaxPath, pathOut, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Threads: the second thread's stack is reserved small, since a 32-bit
+// client's address space is short.
+
+struct Thread {
+    HANDLE handle;
+    void (*run)(void*);
+    void* argument;
+};
+
+namespace {
+
+DWORD WINAPI RunThread(LPVOID thread) {
+    auto* self = static_cast<Thread*>(thread);
+    self->run(self->argument);
+    return 0;
+}
+
+}  // namespace
+
+Thread* StartThread(void (*run)(void* argument), void* argument) {
+    if (ShouldFail(FaultPoint::ThreadStart)) return nullptr;
+    auto* thread = static_cast<Thread*>(HeapAlloc(GetProcessHeap(), 0, sizeof(Thread)));
+    if (thread == nullptr) return nullptr;
+    thread->run = run;
+    thread->argument = argument;
+    thread->handle = CreateThread(nullptr, 256 * 1024, RunThread, thread, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                  nullptr);
+    if (thread->handle == nullptr) {
+        HeapFree(GetProcessHeap(), 0, thread);
+        return nullptr;
+    }
+    return thread;
+}
+
+void JoinThread(Thread* thread) {
+    WaitForSingleObject(thread->handle, INFINITE);
+    CloseHandle(thread->handle);
+    HeapFree(GetProcessHeap(), 0, thread);
+}
+
+// A semaphore is its kernel handle.
+Semaphore* NewSemaphore(unsigned count) {
+    return reinterpret_cast<Semaphore*>(CreateSemaphoreA(nullptr, static_cast<LONG>(count), 0x7FFFFFFF,
+                                                         nullptr));
+}
+
+void PostSemaphore(Semaphore* semaphore) {
+    ReleaseSemaphore(reinterpret_cast<HANDLE>(semaphore), 1, nullptr);
+}
+
+void WaitSemaphore(Semaphore* semaphore) {
+    WaitForSingleObject(reinterpret_cast<HANDLE>(semaphore), INFINITE);
+}
+
+void FreeSemaphore(Semaphore* semaphore) {
+    if (semaphore != nullptr) CloseHandle(reinterpret_cast<HANDLE>(semaphore));
 }
 
 // ---------------------------------------------------------------------------
