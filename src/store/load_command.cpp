@@ -1,5 +1,3 @@
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -8,6 +6,8 @@
 #include "seen/record_line.h"
 #include "seen/seen_index_loader.h"
 #include "seen/table_registry.h"
+#include "store/line_reader.h"
+#include "store/read_ahead.h"
 #include "store/seen_file.h"
 #include "store/seen_file_io.h"
 #include "store/store_commands.h"
@@ -15,85 +15,6 @@
 namespace lastspot::store {
 
 namespace {
-
-// The file is read in blocks of kBlockSize bytes, a NUL hiding the rest of
-// its block; kReadSize bytes (whole blocks) are fetched at a time.
-constexpr std::uint32_t kBlockSize = 4096;
-constexpr std::uint32_t kReadSize = 16 * kBlockSize;
-
-// Assembles lines from the file's blocks by the reading rules: LF ends a
-// line, CR is dropped, the (kMaxLineLength + 1)th character of a line ends
-// it and is lost; lines carry on from one block to the next.
-class LineReader {
-public:
-    // Examines `length` bytes of one block (the caller has cut the block at
-    // its first zero byte: a NUL in the file hides the rest of its block),
-    // calling `onLine(line, length)` with each line that ends, NUL-ended.
-    // Stops early, returning false, when `onLine` does. `onLine` may cut
-    // the line in place. A line that starts in this block and ends in it
-    // with no CR but a last one (a saved file's lines) is handed over where
-    // it lies; the others are put together in the reader's own buffer.
-    template <typename OnLine>
-    bool Feed(char* bytes, std::size_t length, OnLine onLine) {
-        char* p = bytes;
-        char* end = bytes + length;
-        while (p < end) {
-            // The line ends at an LF or, failing one, at the character that
-            // would be its (kMaxLineLength + 1)th.
-            std::size_t room = kMaxLineLength + 1 - examined_;
-            std::size_t span = std::min(static_cast<std::size_t>(end - p), room);
-            char* lineFeed = platform::FindByte(p, span, '\n');
-            if (lineFeed == nullptr && span < room) {  // the line goes on in the next bytes
-                Keep(p, span);
-                examined_ += span;
-                return true;
-            }
-            std::size_t kept = lineFeed != nullptr ? static_cast<std::size_t>(lineFeed - p) : room - 1;
-            if (examined_ == 0) {
-                std::size_t size = kept;
-                if (size != 0 && p[size - 1] == '\r') --size;
-                if (platform::FindByte(p, size, '\r') == nullptr) {
-                    char* line = p;
-                    line[size] = '\0';  // over the CR, the LF or the character lost
-                    p += kept + 1;
-                    if (!onLine(line, size)) return false;
-                    continue;
-                }
-            }
-            Keep(p, kept);
-            p += kept + 1;  // past the character that ended the line, which is lost
-            line_[stored_] = '\0';
-            std::size_t size = stored_;
-            examined_ = stored_ = 0;
-            if (!onLine(line_, size)) return false;
-        }
-        return true;
-    }
-
-    // The unfinished line at the end of the file, which is not read as a
-    // line.
-    const char* Unfinished() {
-        line_[stored_] = '\0';
-        return line_;
-    }
-
-private:
-    // Appends `length` bytes to the line, leaving out every CR.
-    void Keep(const char* p, std::size_t length) {
-        const char* end = p + length;
-        while (p < end) {
-            const char* cr = platform::FindByte(p, static_cast<std::size_t>(end - p), '\r');
-            const char* stop = cr != nullptr ? cr : end;
-            std::memcpy(line_ + stored_, p, static_cast<std::size_t>(stop - p));
-            stored_ += static_cast<std::size_t>(stop - p);
-            p = cr != nullptr ? cr + 1 : end;
-        }
-    }
-
-    char line_[kMaxLineLength + 1];
-    std::size_t examined_ = 0;  // characters of this line seen, CRs included
-    std::size_t stored_ = 0;
-};
 
 // What a load has taken from the file's lines so far: the header's verdict
 // and the records. Every record line goes into the new store, whatever the
@@ -119,33 +40,40 @@ struct LoadedLines {
         }
         return true;
     }
-};
 
-// Reads the file to its end (or until `lines` stops it), feeding each block
-// to `reader`. False when a read fails.
-bool ReadLines(platform::FileHandle handle, LineReader* reader, LoadedLines* lines) {
-    std::unique_ptr<char[]> bytes(new char[kReadSize]);
-    auto take = [lines](char* line, std::size_t length) { return lines->Take(line, length); };
-    bool anyBytes = false, stopped = false;
-    while (!stopped) {
-        std::uint32_t got = 0;
-        if (!platform::ReadFromFile(handle, bytes.get(), kReadSize, &got)) return false;
-        anyBytes = anyBytes || got != 0;
-        for (std::uint32_t at = 0; at < got && !stopped; at += kBlockSize) {
-            char* block = bytes.get() + at;
-            std::size_t length = std::min(kBlockSize, got - at);
-            const char* nul = platform::FindByte(block, length, '\0');
-            if (nul != nullptr) length = static_cast<std::size_t>(nul - block);
-            stopped = !reader->Feed(block, length, take);
-        }
-        if (got != kReadSize) break;  // the end of the file
-    }
     // A file whose bytes never completed a first line is a seen file only
     // if that unfinished line is a header (an empty file loads as empty).
-    if (!lines->headerRead && anyBytes) {
-        lines->badHeader = ComparePrefix(reader->Unfinished(), kHeaderPrefix) != 0;
+    void TakeUnfinished(const char* line) {
+        if (!headerRead) badHeader = ComparePrefix(line, kHeaderPrefix) != 0;
     }
-    return true;
+};
+
+// Takes the lines a ReadAhead hands over, to the file's end or until
+// `lines` stops. False when a read fails.
+bool TakeLinesAhead(ReadAhead* ahead, LoadedLines* lines) {
+    auto take = [lines](char* line, std::size_t length) { return lines->Take(line, length); };
+    auto unfinished = [lines](const char* line) { lines->TakeUnfinished(line); };
+    for (;;) {
+        LineBatch* batch = ahead->Next();
+        bool taking = batch->ForEachLine(take, unfinished);
+        bool last = batch->last;
+        bool failed = batch->readFailed;
+        ahead->GiveBack(!taking);
+        if (!taking) return true;  // no seen file: what follows is not read
+        if (last) return !failed;
+    }
+}
+
+// Reads the whole file into `lines`: a large file on a second thread, when
+// one can be had. False when a read fails.
+bool ReadWholeFile(platform::FileHandle handle, LoadedLines* lines) {
+    if (platform::FileSize(handle) >= ReadAhead::kSmallestFile) {
+        ReadAhead ahead(handle);
+        if (ahead.Running()) return TakeLinesAhead(&ahead, lines);
+    }
+    std::unique_ptr<char[]> bytes(new char[kReadSize]);
+    auto reader = std::make_unique<LineReader>();
+    return ReadLines(handle, bytes.get(), reader.get(), lines);
 }
 
 }  // namespace
@@ -160,9 +88,7 @@ void SeenLoad(char* buffer) {
     if (status != FileStatus::Ok) return protocol::ReplyError(buffer, ErrorFor(status));
 
     LoadedLines lines;
-    auto reader = std::make_unique<LineReader>();
-    if (!ReadLines(file.handle, reader.get(), &lines))
-        return protocol::ReplyError(buffer, protocol::ErrorCode::Read);
+    if (!ReadWholeFile(file.handle, &lines)) return protocol::ReplyError(buffer, protocol::ErrorCode::Read);
     if (lines.badHeader) return protocol::ReplyError(buffer, protocol::ErrorCode::OptFile);
 
     // The old records go only once the new ones are in place.

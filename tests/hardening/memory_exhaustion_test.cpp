@@ -171,6 +171,22 @@ TEST_F(MemoryExhaustion, EveryCommandFailsCleanlyAtEveryAllocation) {
     fs::remove(std::string(directory) + besideName);
 }
 
+// A file large enough to be read on a second thread: memory running out
+// on the command's thread while the other reads stops that thread too.
+TEST_F(MemoryExhaustion, ALoadReadOnASecondThreadFailsCleanlyAtEveryAllocation) {
+    {
+        std::FILE* out = std::fopen(File("large.seen").c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fputs("#ombrick SeenTable 1 -  large\r\n", out);
+        for (int i = 0; i < 9000; ++i) {
+            std::fprintf(out, "! n%05d a@h #c join %d 7 %0120d\r\n", i, i, i);
+        }
+        std::fclose(out);
+    }
+    ASSERT_GE(fs::file_size(File("large.seen")), 1024u * 1024u);
+    FailEachAllocation({"SeenLoad", "other " + File("large.seen")}, false);
+}
+
 // A table grown one add at a time past every growth of its parts (record
 // blocks, leaves, inner nodes, a new root, the hash table and its moving
 // growth) with the first, then the second, ... allocation of each add

@@ -203,6 +203,67 @@ TEST_F(SaveLoad, WhatIsSavedLoadsBackAsTheSameRecords) {
     }
 }
 
+// A file large enough to be read on a second thread loads as it loads on
+// one: the same replies and the same records, its lines of every kind
+// (records in and out of nick order, repeated nicks, CRs inside lines,
+// lines past the limit, NULs, junk) wherever the reads and batches cut it.
+TEST_F(SaveLoad, ALargeFileLoadsOnTwoThreadsAsOnOne) {
+    std::mt19937 random(5);
+    std::string file = "#ombrick SeenTable 1 -  big\r\n";
+    while (file.size() < 3 * 1024 * 1024) {
+        std::string nick = "n" + std::to_string(file.size() / 40);
+        if (random() % 6 == 0) nick = "N" + std::to_string(random() % 90000);  // back in the order
+        std::string text(random() % 9 == 0 ? 1200 : random() % 60, 't');
+        std::string line = "! " + nick + " a@h #c join " + std::to_string(random()) + " 7 " + text;
+        switch (random() % 20) {
+            case 0: line[random() % line.size()] = '\r'; break;
+            case 1: line[random() % line.size()] = '\0'; break;
+            case 2: line = "junk " + line; break;
+            default: break;
+        }
+        file += line + (random() % 4 == 0 ? "\n" : "\r\n");
+    }
+    file += "! last a@h #c join 1 1 no line end";
+    const std::string path = PathOf("big.seen");
+    {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fwrite(file.data(), 1, file.size(), out);
+        std::fclose(out);
+    }
+    const std::string twoThreads = RunExport(::SeenLoad, "t " + path);
+    platform::FailAfter(platform::FaultPoint::ThreadStart, 0);
+    const std::string oneThread = RunExport(::SeenLoad, "u " + path);
+    EXPECT_FALSE(platform::FaultArmed(platform::FaultPoint::ThreadStart)) << "the thread was asked for";
+    ASSERT_EQ(twoThreads, oneThread);
+    ASSERT_NE(oneThread.rfind("+OK ", 0), std::string::npos);
+    const std::string count = RunExport(::SeenCount, "u");
+    ASSERT_EQ(RunExport(::SeenCount, "t"), count);
+    ASSERT_EQ(RunExport(::SeenSave, "t " + PathOf("t.seen")), RunExport(::SeenSave, "u " + PathOf("u.seen")));
+    std::string saved[2] = {Contents(PathOf("t.seen")), Contents(PathOf("u.seen"))};
+    for (std::string& bytes : saved) bytes.erase(0, bytes.find('\n'));  // the headers name the tables
+    EXPECT_TRUE(saved[0] == saved[1]);
+    std::string problem;
+    EXPECT_TRUE(seen::FindTable("t")->index->Verify(&problem)) << problem;
+
+    // A failed read, at the start or deep in the file, or a header of some
+    // other file: the table stays as it was.
+    for (int callsBefore : {0, 1, 20}) {
+        platform::FailAfter(platform::FaultPoint::FileRead, callsBefore);
+        EXPECT_EQ(RunExport(::SeenLoad, "u " + path), "-READ Couldn't read file.");
+        EXPECT_EQ(RunExport(::SeenCount, "u"), count);
+    }
+    file[1] = 'x';
+    {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fwrite(file.data(), 1, file.size(), out);
+        std::fclose(out);
+    }
+    EXPECT_EQ(RunExport(::SeenLoad, "u " + path), "-OPTFILE Invalid Seen File");
+    EXPECT_EQ(RunExport(::SeenCount, "u"), count);
+}
+
 TEST_F(SaveLoad, LinesOutOfNickOrderOrRepeatingANickLoadAsSuccessiveAddsWould) {
     // Runs broken by lower nicks, nicks repeated in other letter cases both
     // inside and after the ordered run, and a repeat of an out-of-order

@@ -1,0 +1,96 @@
+#include "store/read_ahead.h"
+
+#include <new>
+
+namespace lastspot::store {
+
+ReadAhead::ReadAhead(platform::FileHandle file) : file_(file) {
+    try {
+        for (auto& batch : batches_) batch.reset(new LineBatch);  // its bytes left as they come
+        readBytes_.reset(new char[kReadSize]);
+        reader_ = std::make_unique<LineReader>();
+    } catch (const std::bad_alloc&) {
+        return;  // read on the command's thread instead
+    }
+    full_ = platform::NewSemaphore(0);
+    free_ = platform::NewSemaphore(kBatches);
+    if (full_ != nullptr && free_ != nullptr) thread_ = platform::StartThread(Run, this);
+}
+
+ReadAhead::~ReadAhead() {
+    if (thread_ != nullptr) {
+        // The reading thread ends once it has sent its last batch, which it
+        // does soon after it sees `stop_`: every batch it fills must come
+        // back to it until then.
+        if (held_ != nullptr) GiveBack(true);
+        while (!lastTaken_) {
+            Next();
+            GiveBack(true);
+        }
+        platform::JoinThread(thread_);
+    }
+    platform::FreeSemaphore(full_);
+    platform::FreeSemaphore(free_);
+}
+
+LineBatch* ReadAhead::Next() {
+    platform::WaitSemaphore(full_);
+    held_ = batches_[taken_++ % kBatches].get();
+    lastTaken_ = held_->last;
+    return held_;
+}
+
+void ReadAhead::GiveBack(bool stop) {
+    if (stop) stop_.store(true, std::memory_order_relaxed);  // published by the post
+    held_ = nullptr;
+    platform::PostSemaphore(free_);
+}
+
+void ReadAhead::Run(void* self) { static_cast<ReadAhead*>(self)->Read(); }
+
+// On the reading thread. Allocates nothing and throws nothing.
+void ReadAhead::Read() {
+    Filler filler{this, NextToFill()};
+    bool read = ReadLines(file_, readBytes_.get(), reader_.get(), &filler);
+    filler.batch->last = true;
+    filler.batch->readFailed = !read;
+    platform::PostSemaphore(full_);
+}
+
+LineBatch* ReadAhead::NextToFill() {
+    platform::WaitSemaphore(free_);
+    LineBatch* batch = batches_[filled_++ % kBatches].get();
+    batch->used = 0;
+    batch->last = batch->readFailed = false;
+    return batch;
+}
+
+bool ReadAhead::Filler::Take(char* line, std::size_t length) {
+    if (!MakeRoom()) return false;
+    Append(line, length, 0);
+    return true;
+}
+
+void ReadAhead::Filler::TakeUnfinished(const char* line) {
+    if (MakeRoom()) Append(line, std::strlen(line), LineBatch::kUnfinished);
+}
+
+bool ReadAhead::Filler::MakeRoom() {
+    if (batch->used + LineBatch::kLargestLine > LineBatch::kBytes) {
+        platform::PostSemaphore(ahead->full_);
+        batch = ahead->NextToFill();
+        return !ahead->stop_.load(std::memory_order_relaxed);
+    }
+    return true;
+}
+
+void ReadAhead::Filler::Append(const char* line, std::size_t length, std::uint32_t flags) {
+    auto header = static_cast<std::uint32_t>(length) | flags;
+    char* at = batch->bytes + batch->used;
+    std::memcpy(at, &header, sizeof header);
+    std::memcpy(at + sizeof header, line, length);
+    at[sizeof header + length] = '\0';
+    batch->used += sizeof header + length + 1;
+}
+
+}  // namespace lastspot::store
