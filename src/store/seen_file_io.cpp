@@ -66,24 +66,31 @@ FileStatus OpenSeenFile(const char* name, FileMode mode, SeenFile* file) {
 
 LineWriter::LineWriter(platform::FileHandle file, std::size_t expectedBytes)
     : file_(file), capacity_(std::clamp(expectedBytes, kSmallCapacity, kLargeCapacity)) {
+    if (expectedBytes >= WriteBehind::kSmallestSave) {
+        behind_ = std::make_unique<WriteBehind>(file, capacity_);
+        if (behind_->Running()) {
+            buffer_ = behind_->Buffer();
+            return;
+        }
+        behind_.reset();
+    }
     try {
-        buffer_.reset(new char[capacity_]);
+        own_.reset(new char[capacity_]);
     } catch (const std::bad_alloc&) {
         if (capacity_ == kSmallCapacity) throw;
         capacity_ = kSmallCapacity;
-        buffer_.reset(new char[kSmallCapacity]);
+        own_.reset(new char[kSmallCapacity]);
     }
+    buffer_ = own_.get();
 }
 
 bool LineWriter::Flush() {
     if (!failed_ && used_ != 0) {
-        failed_ = !platform::WriteToFile(file_, buffer_.get(), static_cast<std::uint32_t>(used_));
-        // The disk starts on what is written while the rest is formed, so
-        // the flush at the end waits only for the last stretch.
-        unsent_ += used_;
-        if (!failed_ && unsent_ >= kWriteBackStretch) {
-            platform::StartWriteBack(file_);
-            unsent_ = 0;
+        if (behind_ != nullptr) {
+            failed_ = !behind_->Send(used_);
+            buffer_ = behind_->Buffer();
+        } else {
+            failed_ = !WriteOut(file_, buffer_, used_, &unsent_);
         }
     }
     used_ = 0;
@@ -92,7 +99,7 @@ bool LineWriter::Flush() {
 
 char* LineWriter::LineSpace() {
     if (used_ + kLineRoom + 2 > capacity_ && !Flush()) return nullptr;
-    return failed_ ? nullptr : buffer_.get() + used_;
+    return failed_ ? nullptr : buffer_ + used_;
 }
 
 void LineWriter::EndLine(std::size_t length) {
@@ -102,7 +109,10 @@ void LineWriter::EndLine(std::size_t length) {
     used_ += length + 2;
 }
 
-bool LineWriter::Finish() { return Flush(); }
+bool LineWriter::Finish() {
+    bool flushed = Flush();
+    return behind_ != nullptr ? behind_->Finish() && flushed : flushed;
+}
 
 FileStatus CommitSeenFile(SeenFile* file, const char* target) {
     // Put in the target's place only once every byte is on the disk: until

@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "protocol/reply.h"
+#include "store/write_behind.h"
 
 namespace lastspot::store {
 
@@ -67,7 +68,8 @@ char* LocateFile(const char* name);
 // Lines on their way to a file, gathered in a fixed buffer so a save makes
 // a few large writes instead of one per record. `expectedBytes`, roughly
 // what will be written, sizes the buffer: a small table's save takes no
-// megabyte it does not need.
+// megabyte it does not need. A large save has its buffers written on a
+// second thread (write_behind.h) where one can be had.
 class LineWriter {
 public:
     LineWriter(platform::FileHandle file, std::size_t expectedBytes);
@@ -91,12 +93,13 @@ private:
     // (a 32-bit client's address space runs short) the buffer is 64 KiB.
     static constexpr std::size_t kLargeCapacity = 1024 * 1024;
     static constexpr std::size_t kSmallCapacity = 64 * 1024;
-    static constexpr std::size_t kWriteBackStretch = 4 * 1024 * 1024;
     bool Flush();
 
     platform::FileHandle file_;
     std::size_t capacity_;
-    std::unique_ptr<char[]> buffer_;
+    std::unique_ptr<WriteBehind> behind_;  // a large save's two buffers and their thread,
+    std::unique_ptr<char[]> own_;          // or the one buffer, written on this thread
+    char* buffer_;                         // the buffer being filled
     std::size_t used_ = 0;
     std::size_t unsent_ = 0;  // written since the disk was last asked to start
     bool failed_ = false;

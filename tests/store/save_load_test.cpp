@@ -93,6 +93,30 @@ TEST_F(SaveLoad, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
     EXPECT_NE(Contents(path), before);
 }
 
+// A save large enough to be written on a second thread writes the bytes a
+// save on one thread writes, and fails as that one fails.
+TEST_F(SaveLoad, ALargeSaveWritesOnTwoThreadsAsOnOne) {
+    const std::string path = PathOf("t.seen");
+    AddRecords("t", 3, 10);
+    ASSERT_EQ(RunExport(::SeenSave, "t " + path), "+OK 3");
+    const std::string before = Contents(path);
+    AddRecords("t", 40000, 60);  // more than a few buffers' worth for the writing thread
+    platform::FailAfter(platform::FaultPoint::ThreadStart, 0);
+    ASSERT_EQ(RunExport(::SeenSave, "t " + PathOf("one.seen")), "+OK 40000");
+    EXPECT_FALSE(platform::FaultArmed(platform::FaultPoint::ThreadStart)) << "the thread was asked for";
+    for (int callsBefore : {0, 1, 3}) {  // the first, second and last of four writes
+        platform::FailAfter(platform::FaultPoint::FileWrite, callsBefore);
+        EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-WRITE Couldn't write file.") << callsBefore;
+        EXPECT_TRUE(Contents(path) == before) << callsBefore;
+        EXPECT_FALSE(platform::FaultArmed(platform::FaultPoint::FileWrite)) << callsBefore;
+    }
+    platform::FailAfter(platform::FaultPoint::FileFlush, 0);
+    EXPECT_EQ(RunExport(::SeenSave, "t " + path), "-WRITE Couldn't write file.");
+    EXPECT_TRUE(Contents(path) == before);
+    ASSERT_EQ(RunExport(::SeenSave, "t " + path), "+OK 40000");
+    EXPECT_TRUE(Contents(path) == Contents(PathOf("one.seen")));
+}
+
 TEST_F(SaveLoad, FailedReadKeepsTheTableAsItWas) {
     const std::string path = PathOf("big.seen");
     AddRecords("t", 3000, 50);  // more than three reads' worth
