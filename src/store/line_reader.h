@@ -93,9 +93,10 @@ private:
 
 // Reads the file to its end, or until the sink stops it, through `bytes`
 // (kReadSize of them) and `reader`. The sink has `bool Take(char* line,
-// std::size_t length)`, false to stop, and `void TakeUnfinished(const
-// char* line)` for the bytes after the last line end, if the file had any
-// bytes and reading was not stopped. False when a read fails.
+// std::size_t length)` for each line, `bool AfterRead()` after the lines of
+// each read (either false to stop), and `void TakeUnfinished(const char*
+// line)` for the bytes after the last line end, if the file had any bytes
+// and reading was not stopped. False when a read fails.
 template <typename Sink>
 bool ReadLines(platform::FileHandle handle, char* bytes, LineReader* reader, Sink* sink) {
     auto take = [sink](char* line, std::size_t length) { return sink->Take(line, length); };
@@ -111,6 +112,7 @@ bool ReadLines(platform::FileHandle handle, char* bytes, LineReader* reader, Sin
             if (nul != nullptr) length = static_cast<std::size_t>(nul - block);
             stopped = !reader->Feed(block, length, take);
         }
+        stopped = stopped || !sink->AfterRead();
         if (got != kReadSize) break;  // the end of the file
     }
     if (anyBytes && !stopped) sink->TakeUnfinished(reader->Unfinished());

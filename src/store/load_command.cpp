@@ -41,6 +41,8 @@ struct LoadedLines {
         return true;
     }
 
+    bool AfterRead() { return true; }
+
     // A file whose bytes never completed a first line is a seen file only
     // if that unfinished line is a header (an empty file loads as empty).
     void TakeUnfinished(const char* line) {

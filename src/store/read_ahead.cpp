@@ -41,7 +41,8 @@ LineBatch* ReadAhead::Next() {
 }
 
 void ReadAhead::GiveBack(bool stop) {
-    if (stop) stop_.store(true, std::memory_order_relaxed);  // published by the post
+    // The reading thread looks at the flag each time it passes a batch on.
+    if (stop) stop_.store(true, std::memory_order_relaxed);
     held_ = nullptr;
     platform::PostSemaphore(free_);
 }
@@ -66,22 +67,25 @@ LineBatch* ReadAhead::NextToFill() {
 }
 
 bool ReadAhead::Filler::Take(char* line, std::size_t length) {
-    if (!MakeRoom()) return false;
+    if (batch->used + LineBatch::kLargestLine > LineBatch::kBytes && !PassOn()) return false;
     Append(line, length, 0);
     return true;
 }
 
 void ReadAhead::Filler::TakeUnfinished(const char* line) {
-    if (MakeRoom()) Append(line, std::strlen(line), LineBatch::kUnfinished);
+    if (batch->used + LineBatch::kLargestLine > LineBatch::kBytes && !PassOn()) return;
+    Append(line, std::strlen(line), LineBatch::kUnfinished);
 }
 
-bool ReadAhead::Filler::MakeRoom() {
-    if (batch->used + LineBatch::kLargestLine > LineBatch::kBytes) {
-        platform::PostSemaphore(ahead->full_);
-        batch = ahead->NextToFill();
-        return !ahead->stop_.load(std::memory_order_relaxed);
-    }
-    return true;
+bool ReadAhead::Filler::AfterRead() {
+    if (batch->used != 0) return PassOn();
+    return !ahead->stop_.load(std::memory_order_relaxed);
+}
+
+bool ReadAhead::Filler::PassOn() {
+    platform::PostSemaphore(ahead->full_);
+    batch = ahead->NextToFill();
+    return !ahead->stop_.load(std::memory_order_relaxed);
 }
 
 void ReadAhead::Filler::Append(const char* line, std::size_t length, std::uint32_t flags) {

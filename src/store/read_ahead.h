@@ -83,21 +83,23 @@ private:
 
     // The reading thread's sink (line_reader.h): copies each line into the
     // batch being filled, handing that over when the next line might not
-    // fit.
+    // fit and after each read. So the reading stops within a read of the
+    // taking thread's asking, even in a file of few lines.
     struct Filler {
         ReadAhead* ahead;
         LineBatch* batch;
         bool Take(char* line, std::size_t length);
         void TakeUnfinished(const char* line);
-        // False when the batch was full and the reading is to stop.
-        bool MakeRoom();
+        bool AfterRead();
+        // Hands the batch over and starts the next; false when the reading
+        // is to stop.
+        bool PassOn();
         void Append(const char* line, std::size_t length, std::uint32_t flags);
     };
 
     static void Run(void* self);
     void Read();
-    // The next batch for the reading thread to fill, once given back;
-    // nullptr when it is to stop.
+    // The next batch for the reading thread to fill, once given back.
     LineBatch* NextToFill();
 
     platform::FileHandle file_;

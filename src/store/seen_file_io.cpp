@@ -67,8 +67,11 @@ FileStatus OpenSeenFile(const char* name, FileMode mode, SeenFile* file) {
 LineWriter::LineWriter(platform::FileHandle file, std::size_t expectedBytes)
     : file_(file), capacity_(std::clamp(expectedBytes, kSmallCapacity, kLargeCapacity)) {
     if (expectedBytes >= WriteBehind::kSmallestSave) {
-        behind_ = std::make_unique<WriteBehind>(file, capacity_);
-        if (behind_->Running()) {
+        try {
+            behind_ = std::make_unique<WriteBehind>(file, capacity_);
+        } catch (const std::bad_alloc&) {
+        }  // written on this thread instead
+        if (behind_ != nullptr && behind_->Running()) {
             buffer_ = behind_->Buffer();
             return;
         }

@@ -187,6 +187,40 @@ TEST_F(MemoryExhaustion, ALoadReadOnASecondThreadFailsCleanlyAtEveryAllocation) 
     FailEachAllocation({"SeenLoad", "other " + File("large.seen")}, false);
 }
 
+// A save large enough to be written on a second thread: without the memory
+// for that thread's buffers it writes on its own, the same bytes.
+TEST_F(MemoryExhaustion, ASaveWrittenOnASecondThreadFailsCleanlyAtEveryAllocation) {
+    {
+        std::FILE* out = std::fopen(File("many.seen").c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fputs("#ombrick SeenTable 1 -  many\r\n", out);
+        for (int i = 0; i < 40000; ++i) std::fprintf(out, "! n%05d a@h #c join %d 7 text\r\n", i, i);
+        std::fclose(out);
+    }
+    StartLibrary();
+    ASSERT_EQ(Call("SeenLoad", "other " + File("many.seen")), "+OK 40000");
+    ASSERT_EQ(Call("SeenSave", "other " + File("whole.seen")), "+OK 40000");
+    const std::string whole = testing::FileContents(File("whole.seen"));
+    int savedAnyway = 0;
+    for (long failing = 0;; ++failing) {
+        fs::remove(File("again.seen"));
+        testing::FailAllocationAfter(failing);
+        std::string got = Call("SeenSave", "other " + File("again.seen"));
+        bool failed = !testing::AllocationFailureArmed();
+        testing::FailAllocationAfter(-1);
+        if (got == "+OK 40000") {
+            ASSERT_TRUE(testing::FileContents(File("again.seen")) == whole) << "failing " << failing;
+            if (!failed) break;
+            ++savedAnyway;
+            continue;
+        }
+        ASSERT_EQ(got, "-MEMORY Out of memory") << "failing " << failing;
+        ASSERT_FALSE(fs::exists(File("again.seen"))) << "failing " << failing;
+    }
+    EXPECT_GE(savedAnyway, 3) << "the thread's object or buffers failed and the save wrote on its own";
+    StopLibrary();
+}
+
 // A table grown one add at a time past every growth of its parts (record
 // blocks, leaves, inner nodes, a new root, the hash table and its moving
 // growth) with the first, then the second, ... allocation of each add
