@@ -78,7 +78,8 @@ void ReadAhead::Filler::TakeUnfinished(const char* line) {
 }
 
 bool ReadAhead::Filler::AfterRead() {
-    if (batch->used != 0) return PassOn();
+    ++reads;
+    if (batch->used != 0 && firstRead + 1 < reads) return PassOn();
     return !ahead->stop_.load(std::memory_order_relaxed);
 }
 
@@ -89,6 +90,7 @@ bool ReadAhead::Filler::PassOn() {
 }
 
 void ReadAhead::Filler::Append(const char* line, std::size_t length, std::uint32_t flags) {
+    if (batch->used == 0) firstRead = reads;
     auto header = static_cast<std::uint32_t>(length) | flags;
     char* at = batch->bytes + batch->used;
     std::memcpy(at, &header, sizeof header);

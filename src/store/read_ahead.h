@@ -24,7 +24,10 @@ namespace lastspot::store {
 // kUnfinished set for the bytes after the file's last line end), the
 // line's bytes and a NUL.
 struct LineBatch {
-    static constexpr std::size_t kBytes = 64 * 1024;
+    // Each batch handed over wakes the other thread; 256 KiB batches made
+    // 10 loads of 1M records 0.89 s, against 0.94 s with 64 KiB (and 1.04
+    // s on one thread).
+    static constexpr std::size_t kBytes = 256 * 1024;
     static constexpr std::uint32_t kUnfinished = 0x80000000u;
     static constexpr std::size_t kLargestLine = 4 + kMaxLineLength + 1;
 
@@ -83,11 +86,15 @@ private:
 
     // The reading thread's sink (line_reader.h): copies each line into the
     // batch being filled, handing that over when the next line might not
-    // fit and after each read. So the reading stops within a read of the
-    // taking thread's asking, even in a file of few lines.
+    // fit, or at the end of a read when it has held lines since an earlier
+    // one. So a batch goes over about once a read in a saved file, and the
+    // reading stops within two reads of the taking thread's asking even in
+    // a file of few lines.
     struct Filler {
         ReadAhead* ahead;
         LineBatch* batch;
+        std::size_t reads = 0;      // reads whose lines are all taken
+        std::size_t firstRead = 0;  // the read of the batch's first line
         bool Take(char* line, std::size_t length);
         void TakeUnfinished(const char* line);
         bool AfterRead();

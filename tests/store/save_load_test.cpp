@@ -286,6 +286,22 @@ TEST_F(SaveLoad, ALargeFileLoadsOnTwoThreadsAsOnOne) {
     }
     EXPECT_EQ(RunExport(::SeenLoad, "u " + path), "-OPTFILE Invalid Seen File");
     EXPECT_EQ(RunExport(::SeenCount, "u"), count);
+
+    // A wrong header before 8 MB of NULs (no more lines): the reading stops
+    // within a few reads of the header's verdict, long before the 41st
+    // read, which would fail.
+    {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fputs("no header\r\n", out);
+        std::string zeros(8 * 1024 * 1024, '\0');
+        std::fwrite(zeros.data(), 1, zeros.size(), out);
+        std::fclose(out);
+    }
+    platform::FailAfter(platform::FaultPoint::FileRead, 40);
+    EXPECT_EQ(RunExport(::SeenLoad, "u " + path), "-OPTFILE Invalid Seen File");
+    EXPECT_TRUE(platform::FaultArmed(platform::FaultPoint::FileRead));
+    platform::ClearFaults();
 }
 
 TEST_F(SaveLoad, LinesOutOfNickOrderOrRepeatingANickLoadAsSuccessiveAddsWould) {
