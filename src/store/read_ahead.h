@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "seen/record_heap.h"
 #include "store/line_reader.h"
 
 namespace lastspot::store {
@@ -53,6 +54,10 @@ struct LineBatch {
 
     char bytes[kBytes];
     std::size_t used = 0;
+    // Blocks the taking thread will soon fill with records: the reading
+    // thread has their pages backed (platform::PrepareForWriting) when the
+    // batch comes back to it, before it fills the batch again.
+    seen::RecordHeap::NewBlocks fresh;
     bool last = false;        // the reading thread's final batch
     bool readFailed = false;  // set on the last batch when a read failed
 };
