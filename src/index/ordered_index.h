@@ -145,9 +145,15 @@ public:
     void Clear();
 
     // Calls `visit(item)` for every item in ascending order until it returns
-    // false; returns false then. The items are asked for well ahead.
+    // false; returns false then. The items are asked for well ahead, by
+    // Order::Prefetch or, given `ask`, by ask(item): a visitor that reads
+    // more of each item than Compare asks for more.
     template <typename Visit>
-    bool ForEach(Visit visit) const;
+    bool ForEach(Visit visit) const {
+        return ForEach(visit, OrderPrefetch{});
+    }
+    template <typename Visit, typename Ask>
+    bool ForEach(Visit visit, Ask ask) const;
 
     // The built-in cursor: ResetCursor, then NextItem until it returns
     // nullptr. The index must not change during a walk.
@@ -232,18 +238,25 @@ private:
         Spare* top_ = nullptr;
     };
 
+    struct OrderPrefetch {
+        void operator()(const Item* item) const { Order::Prefetch(item); }
+    };
+
     // Asks for the items of a walk a fixed distance ahead of it, so that a
     // walk of items scattered over memory waits for few of them: Start at
-    // the first leaf, then Advance once per item visited.
+    // the first leaf, then Advance once per item visited. `ask(item)` asks
+    // for one item.
+    template <typename Ask = OrderPrefetch>
     class ReadAhead {
     public:
         static constexpr int kDistance = 12;
-        explicit ReadAhead(const Leaf* first);
+        explicit ReadAhead(const Leaf* first, Ask ask = {});
         void Advance();
 
     private:
         const Leaf* leaf_;
         int slot_ = 0;
+        Ask ask_;
     };
 
     static std::uint32_t HintOf(std::uint64_t prefix) { return static_cast<std::uint32_t>(prefix >> 32); }

@@ -148,7 +148,7 @@ std::int32_t OrderedIndex<Item, Order>::PackSurvivors(Doomed& doomed, Gone& gone
     Leaf* firstWritten = nullptr;
     int writeSlot = 0;
     std::int32_t removed = 0;
-    ReadAhead ahead(first_);
+    ReadAhead<> ahead(first_);
     for (Leaf *leaf = first_, *previous = nullptr; leaf != nullptr; previous = leaf, leaf = leaf->next) {
         for (int slot = 0, count = leaf->count; slot < count; ++slot) {
             ahead.Advance();
@@ -203,7 +203,7 @@ template <typename Item, typename Order>
 template <typename Move>
 void OrderedIndex<Item, Order>::ReplaceEach(Move move) {
     if (count_ == 0) return;
-    ReadAhead ahead(first_);
+    ReadAhead<> ahead(first_);
     for (Leaf* leaf = first_; leaf != nullptr; leaf = leaf->next) {
         for (int slot = 0; slot < leaf->count; ++slot) {
             ahead.Advance();

@@ -5,13 +5,15 @@
 namespace lastspot::index {
 
 template <typename Item, typename Order>
-OrderedIndex<Item, Order>::ReadAhead::ReadAhead(const Leaf* first) : leaf_(first) {
-    Order::Prefetch(leaf_->item[0]);
+template <typename Ask>
+OrderedIndex<Item, Order>::ReadAhead<Ask>::ReadAhead(const Leaf* first, Ask ask) : leaf_(first), ask_(ask) {
+    ask_(leaf_->item[0]);
     for (int i = 0; i < kDistance; ++i) Advance();
 }
 
 template <typename Item, typename Order>
-void OrderedIndex<Item, Order>::ReadAhead::Advance() {
+template <typename Ask>
+void OrderedIndex<Item, Order>::ReadAhead<Ask>::Advance() {
     if (leaf_ == nullptr) return;
     if (++slot_ == leaf_->count) {
         leaf_ = leaf_->next;
@@ -19,14 +21,14 @@ void OrderedIndex<Item, Order>::ReadAhead::Advance() {
         // The leaf after is asked for a leaf ahead of the items.
         if (leaf_ != nullptr && leaf_->next != nullptr) __builtin_prefetch(leaf_->next);
     }
-    if (leaf_ != nullptr) Order::Prefetch(leaf_->item[slot_]);
+    if (leaf_ != nullptr) ask_(leaf_->item[slot_]);
 }
 
 template <typename Item, typename Order>
-template <typename Visit>
-bool OrderedIndex<Item, Order>::ForEach(Visit visit) const {
+template <typename Visit, typename Ask>
+bool OrderedIndex<Item, Order>::ForEach(Visit visit, Ask ask) const {
     if (count_ == 0) return true;
-    ReadAhead ahead(first_);
+    ReadAhead<Ask> ahead(first_, ask);
     for (const Leaf* leaf = first_; leaf != nullptr; leaf = leaf->next) {
         for (int slot = 0; slot < leaf->count; ++slot) {
             ahead.Advance();

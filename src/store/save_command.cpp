@@ -28,7 +28,7 @@ void SeenSave(char* buffer) {
     char* header = writer.LineSpace();
     writer.EndLine(static_cast<std::size_t>(platform::FormatBounded(header, kHeaderFormat, tableName)));
     int written = 0;
-    table->index->ForEach([&](const seen::SeenRecord* record) {
+    table->index->ForEachWhole([&](const seen::SeenRecord* record) {
         char* space = writer.LineSpace();
         if (space == nullptr) return false;  // a write failed
         std::size_t length = FormRecordLine(*record, space);
