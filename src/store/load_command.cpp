@@ -3,7 +3,6 @@
 
 #include "protocol/reply.h"
 #include "platform/platform.h"
-#include "seen/record_line.h"
 #include "seen/seen_index_loader.h"
 #include "seen/table_registry.h"
 #include "store/line_reader.h"
@@ -25,21 +24,27 @@ struct LoadedLines {
     bool headerRead = false;
     bool badHeader = false;
 
-    // Takes one line; false when the file is no seen file and reading stops.
-    bool Take(char* line, std::size_t length) {
+    // Takes one line, which the reading thread may have parsed already
+    // (`kind`, and `parsed` for a Record); false when the file is no seen
+    // file and reading stops.
+    bool Take(char* line, std::size_t length, LineKind kind, const seen::RecordFields& parsed) {
         if (!headerRead) {
             headerRead = true;
             badHeader = ComparePrefix(line, kHeaderPrefix) != 0;
             return !badHeader;
         }
         seen::RecordFields f;
-        if (length >= 2 && line[0] == '!' && line[1] == ' ' &&
-            seen::ParseRecordFields(line + 2, length - 2, &f) == seen::AddLineResult::Added) {
+        if (kind == LineKind::Record) {
+            records.Add(parsed);
+            ++accepted;
+        } else if (kind == LineKind::Unread && ParseStoredRecord(line, length, &f)) {
             records.Add(f);
             ++accepted;
         }
         return true;
     }
+
+    bool Take(char* line, std::size_t length) { return Take(line, length, LineKind::Unread, {}); }
 
     bool AfterRead() { return true; }
 
@@ -53,7 +58,9 @@ struct LoadedLines {
 // Takes the lines a ReadAhead hands over, to the file's end or until
 // `lines` stops. False when a read fails.
 bool TakeLinesAhead(ReadAhead* ahead, LoadedLines* lines) {
-    auto take = [lines](char* line, std::size_t length) { return lines->Take(line, length); };
+    auto take = [lines](char* line, std::size_t length, LineKind kind, const seen::RecordFields& parsed) {
+        return lines->Take(line, length, kind, parsed);
+    };
     auto unfinished = [lines](const char* line) { lines->TakeUnfinished(line); };
     for (;;) {
         LineBatch* batch = ahead->Next();

@@ -4,7 +4,7 @@
 
 namespace lastspot::store {
 
-ReadAhead::ReadAhead(platform::FileHandle file) : file_(file) {
+ReadAhead::ReadAhead(platform::FileHandle file, Parsing parsing) : file_(file), parsing_(parsing) {
     try {
         for (auto& batch : batches_) batch.reset(new LineBatch);  // its bytes left as they come
         readBytes_.reset(new char[kReadSize]);
@@ -35,7 +35,9 @@ ReadAhead::~ReadAhead() {
 
 LineBatch* ReadAhead::Next() {
     platform::WaitSemaphore(full_);
-    held_ = batches_[taken_++ % kBatches].get();
+    std::size_t taken = taken_.load(std::memory_order_relaxed);
+    held_ = batches_[taken % kBatches].get();
+    taken_.store(taken + 1, std::memory_order_relaxed);
     lastTaken_ = held_->last;
     return held_;
 }
@@ -70,10 +72,42 @@ LineBatch* ReadAhead::NextToFill() {
     return batch;
 }
 
+bool ReadAhead::ShouldParse() const {
+    // `filled_` counts the batch being filled, `taken_` the one being taken.
+    return parsing_ == Parsing::Always || filled_ >= taken_.load(std::memory_order_relaxed) + 3;
+}
+
 bool ReadAhead::Filler::Take(char* line, std::size_t length) {
     if (batch->used + LineBatch::kLargestLine > LineBatch::kBytes && !PassOn()) return false;
-    Append(line, length, 0);
+    char* header = Append(line, length, 0);
+    // The first line is the header, which the taking thread reads as it is.
+    if (lines++ != 0 && ahead->ShouldParse()) Parse(header, length);
     return true;
+}
+
+void ReadAhead::Filler::Parse(char* header, std::size_t length) {
+    char* line = header + sizeof(std::uint32_t);
+    seen::RecordFields fields;
+    std::uint32_t flags = LineBatch::kParsed;
+    if (ParseStoredRecord(line, length, &fields)) {
+        flags |= LineBatch::kRecord;
+        PackedFields packed;
+        const char* strings[5] = {fields.nick, fields.address, fields.channel, fields.type, fields.text};
+        std::size_t lengths[5] = {fields.nickLength, fields.addressLength, fields.channelLength,
+                                  fields.typeLength, fields.textLength};
+        for (int i = 0; i < 5; ++i) {
+            packed.start[i] = static_cast<std::uint16_t>(strings[i] - line);
+            packed.length[i] = static_cast<std::uint16_t>(lengths[i]);
+        }
+        packed.seenTime = fields.seenTime;
+        packed.timeSpent = fields.timeSpent;
+        std::memcpy(batch->bytes + batch->used, &packed, sizeof packed);
+        batch->used += sizeof packed;
+    }
+    std::uint32_t word;
+    std::memcpy(&word, header, sizeof word);
+    word |= flags;
+    std::memcpy(header, &word, sizeof word);
 }
 
 void ReadAhead::Filler::TakeUnfinished(const char* line) {
@@ -93,7 +127,7 @@ bool ReadAhead::Filler::PassOn() {
     return !ahead->stop_.load(std::memory_order_relaxed);
 }
 
-void ReadAhead::Filler::Append(const char* line, std::size_t length, std::uint32_t flags) {
+char* ReadAhead::Filler::Append(const char* line, std::size_t length, std::uint32_t flags) {
     if (batch->used == 0) firstRead = reads;
     auto header = static_cast<std::uint32_t>(length) | flags;
     char* at = batch->bytes + batch->used;
@@ -101,6 +135,7 @@ void ReadAhead::Filler::Append(const char* line, std::size_t length, std::uint32
     std::memcpy(at + sizeof header, line, length);
     at[sizeof header + length] = '\0';
     batch->used += sizeof header + length + 1;
+    return at;
 }
 
 }  // namespace lastspot::store

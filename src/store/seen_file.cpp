@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "seen/record_line.h"
 
 namespace lastspot::store {
 
@@ -14,6 +15,11 @@ int ComparePrefix(const char* line, const char* prefix) {
         }
     }
     return 0;
+}
+
+bool ParseStoredRecord(char* line, std::size_t length, seen::RecordFields* fields) {
+    return length >= 2 && line[0] == '!' && line[1] == ' ' &&
+           seen::ParseRecordFields(line + 2, length - 2, fields) == seen::AddLineResult::Added;
 }
 
 namespace {

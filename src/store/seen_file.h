@@ -28,6 +28,12 @@ inline constexpr std::size_t kMaxLineLength = 895;
 // terminator sorts below every printable character). Case matters.
 int ComparePrefix(const char* line, const char* prefix);
 
+// Reads a seen file's record line ("! " and a record line, as
+// seen/record_line.h reads it), cutting it in place: true with `*fields`
+// pointing into the line; false for any other line, which a load passes
+// over.
+bool ParseStoredRecord(char* line, std::size_t length, seen::RecordFields* fields);
+
 // Forms the record's line, without its line end, into `out` (which holds
 // kMaxLineLength + 1 characters) and returns its length; or returns 0 when
 // the record cannot be written so that it loads back as itself: a field
