@@ -232,14 +232,6 @@ void WaitSemaphore(Semaphore* semaphore);
 // ignored.
 void FreeSemaphore(Semaphore* semaphore);
 
-// Has the system back the pages of [start, start + bytes) now, on the
-// calling thread, without writing them: a large load has its reading thread
-// do this for the memory the command's thread is about to fill, which then
-// finds its pages there instead of stopping at each one. A hint only: it
-// changes no byte and reports nothing, and where the system has no such
-// request (Windows) it does nothing.
-void PrepareForWriting(void* start, std::size_t bytes);
-
 // ---------------------------------------------------------------------------
 // Dynamic libraries, for the substitute host and the tests that load the
 // built library the way a host does.

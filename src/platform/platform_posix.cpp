@@ -6,7 +6,6 @@
 #include <pthread.h>
 #include <semaphore.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -421,20 +420,6 @@ bool WriteToFile(FileHandle file, const void* data, std::uint32_t size) {
 bool FlushToDisk(FileHandle file) {
     if (ShouldFail(FaultPoint::FileFlush)) return false;
     return !kFlushesToDisk || ::fsync(static_cast<int>(file)) == 0;
-}
-
-void PrepareForWriting(void* start, std::size_t bytes) {
-#if defined(MADV_POPULATE_WRITE)
-    // From the first page that starts inside the range: the request takes
-    // whole pages.
-    auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    auto first = (reinterpret_cast<std::uintptr_t>(start) + page - 1) & ~(page - 1);
-    auto end = reinterpret_cast<std::uintptr_t>(start) + bytes;
-    if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-#else
-    (void)start;
-    (void)bytes;
-#endif
 }
 
 std::uint64_t FileSize(FileHandle file) {

@@ -371,10 +371,6 @@ bool FlushToDisk(FileHandle file) {
 // does it all.
 void StartWriteBack(FileHandle) {}
 
-// Windows backs a fresh page only when it is first touched, and a touch
-// from this thread would race the other's writes: nothing is done.
-void PrepareForWriting(void*, std::size_t) {}
-
 std::uint64_t FileSize(FileHandle file) {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(ToHandle(file), &size) || size.QuadPart < 0) return 0;

@@ -54,8 +54,6 @@ void* RecordHeap::Allocate(std::size_t bytes) {
         Block* block = spare_;
         if (block != nullptr) {
             spare_ = block->next;
-            if (spare_ == nullptr) lastSpare_ = nullptr;
-            --spares_;
         } else {
             // Never smaller than the largest record it may be asked for.
             std::size_t size = nextBlock_ < kHeader + kLargest ? kHeader + kLargest : nextBlock_;
@@ -87,38 +85,32 @@ void RecordHeap::Free(void* room, std::size_t bytes) {
     AddHole(static_cast<char*>(room), bytes);
 }
 
-bool RecordHeap::Reserve(std::size_t bytes, NewBlocks* added) {
+bool RecordHeap::Reserve(std::size_t bytes) {
     // A block of the largest size holds its bytes less a rest smaller than
     // the largest record.
     constexpr std::size_t kUsable = kLastBlock - kHeader - kLargest;
-    std::size_t have = static_cast<std::size_t>(end_ - free_) + spares_ * kUsable;
-    if (added != nullptr) added->count = 0;
+    std::size_t have = static_cast<std::size_t>(end_ - free_);
+    for (const Block* block = spare_; block != nullptr; block = block->next) have += kUsable;
     try {
         while (have < bytes) {
             auto* block = static_cast<Block*>(::operator new(kLastBlock));
             block->bytes = kLastBlock;
-            block->next = nullptr;
-            (lastSpare_ == nullptr ? spare_ : lastSpare_->next) = block;
-            lastSpare_ = block;
-            ++spares_;
+            block->next = spare_;
+            spare_ = block;
             have += kUsable;
-            if (added != nullptr && added->count < NewBlocks::kMost) added->start[added->count++] = block;
         }
     } catch (const std::bad_alloc&) {
-        ReleaseSpares();
-        if (added != nullptr) added->count = 0;
+        FreeSpares();
         return false;
     }
     return true;
 }
 
-void RecordHeap::ReleaseSpares() {
+void RecordHeap::FreeSpares() {
     while (Block* block = spare_) {
         spare_ = block->next;
         ::operator delete(block);
     }
-    lastSpare_ = nullptr;
-    spares_ = 0;
 }
 
 void RecordHeap::Adopt(void* room, RecordHeap* from) {
@@ -134,7 +126,7 @@ void RecordHeap::ReleaseAll() {
         blocks_ = block->next;
         ::operator delete(block);
     }
-    ReleaseSpares();
+    FreeSpares();
     for (Hole*& list : holes_) list = nullptr;
     free_ = end_ = nullptr;
     nextBlock_ = kFirstBlock;
@@ -145,8 +137,6 @@ void RecordHeap::Swap(RecordHeap* other) {
     std::swap(holes_, other->holes_);
     std::swap(blocks_, other->blocks_);
     std::swap(spare_, other->spare_);
-    std::swap(lastSpare_, other->lastSpare_);
-    std::swap(spares_, other->spares_);
     std::swap(free_, other->free_);
     std::swap(end_, other->end_);
     std::swap(nextBlock_, other->nextBlock_);

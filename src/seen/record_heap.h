@@ -39,24 +39,10 @@ public:
     // Gives back every block; every record is gone.
     void ReleaseAll();
 
-    // The blocks one Reserve added, for a caller who has their pages made
-    // ready before records fill them (a large load, on its reading thread).
-    struct NewBlocks {
-        static constexpr std::size_t kMost = 32;
-        void* start[kMost];  // each of kLastBlock bytes
-        std::size_t count = 0;
-    };
-
     // Makes sure records of `bytes` bytes in all, none larger than
     // kLargest, can be had without asking the free store; false (having
-    // asked for nothing that stays, and given back what was reserved
-    // before) when memory runs out. Reserved blocks are taken in the order
-    // they were reserved. `added`, when given, lists the blocks this call
-    // added (the first kMost of them).
-    bool Reserve(std::size_t bytes, NewBlocks* added = nullptr);
-
-    // Gives back the reserved blocks not yet in use.
-    void ReleaseSpares();
+    // asked for nothing that stays) when memory runs out.
+    bool Reserve(std::size_t bytes);
 
     // Takes a record larger than kLargest over from `from`, where it stays
     // at its address.
@@ -96,15 +82,14 @@ private:
     class BlockRanges;  // for the check
 
     void AddHole(char* at, std::size_t bytes);
+    void FreeSpares();
     void Link(Block* block);
     void Unlink(Block* block);
 
     Hole* holes_[kClasses] = {};  // by size / kGranule
     Block* blocks_ = nullptr;     // every block, small and large
-    Block* spare_ = nullptr;      // reserved blocks, of kLastBlock bytes, not yet in use,
-    Block* lastSpare_ = nullptr;  // chained from the first reserved to the last
-    std::size_t spares_ = 0;
-    char* free_ = nullptr;  // the unused end of the newest small block
+    Block* spare_ = nullptr;      // reserved blocks, of kLastBlock bytes, not yet in use
+    char* free_ = nullptr;        // the unused end of the newest small block
     char* end_ = nullptr;
     std::size_t nextBlock_ = kFirstBlock;
     std::size_t live_ = 0;

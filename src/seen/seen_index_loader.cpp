@@ -117,7 +117,6 @@ void SeenIndexLoader::BuildHash(std::size_t count) {
 }
 
 std::unique_ptr<SeenIndex> SeenIndexLoader::Finish() {
-    store_->heap_.ReleaseSpares();  // reserved ahead, for records that never came
     // Many records out of order (a file not written by a save): sorted and
     // merged with the run at once, rather than stored one by one.
     if (lateCount_ >= 64 && lateCount_ * 32 >= static_cast<std::size_t>(run_.Count())) MergeLate();

@@ -25,13 +25,6 @@ public:
     // taken before. Throws std::bad_alloc when memory runs out.
     void Add(const RecordFields& fields);
 
-    // Reserves room for records of `bytes` bytes beyond those taken so
-    // far, listing in `*added` the blocks it asked the free store for; false
-    // when they could not be had, which the load does not need.
-    bool ReserveAhead(std::size_t bytes, RecordHeap::NewBlocks* added) {
-        return store_->heap_.Reserve(bytes, added);
-    }
-
     // The filled store; the loader is left empty. Throws std::bad_alloc
     // when memory runs out.
     std::unique_ptr<SeenIndex> Finish();

@@ -67,10 +67,6 @@ bool TakeLinesAhead(ReadAhead* ahead, LoadedLines* lines) {
         bool taking = batch->ForEachLine(take, unfinished);
         bool last = batch->last;
         bool failed = batch->readFailed;
-        // Room for the records of the next few batches (a record takes
-        // about its line's bytes), whose pages the reading thread has
-        // backed by the time they are filled.
-        if (taking && !last) lines->records.ReserveAhead(4 * LineBatch::kBytes, &batch->fresh);
         ahead->GiveBack(!taking);
         if (!taking) return true;  // no seen file: what follows is not read
         if (last) return !failed;

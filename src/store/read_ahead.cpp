@@ -63,10 +63,6 @@ void ReadAhead::Read() {
 LineBatch* ReadAhead::NextToFill() {
     platform::WaitSemaphore(free_);
     LineBatch* batch = batches_[filled_++ % kBatches].get();
-    for (std::size_t i = 0; i < batch->fresh.count; ++i) {
-        platform::PrepareForWriting(batch->fresh.start[i], seen::RecordHeap::kLastBlock);
-    }
-    batch->fresh.count = 0;
     batch->used = 0;
     batch->last = batch->readFailed = false;
     return batch;

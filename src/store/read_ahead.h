@@ -1,9 +1,8 @@
 // A large seen file read on a second thread: that thread reads the file and
 // cuts it into lines (line_reader.h), and hands them over in batches, while
 // the command's thread takes the lines and builds the table. The reading
-// thread also takes work off the other: it parses record lines when the
-// other falls behind, and has the pages of the blocks the other is about
-// to fill backed. A load so spends about as long as building alone takes.
+// thread also parses record lines when the other falls behind. A load so
+// spends about as long as building alone takes.
 //
 // Two semaphores pass kBatches batches around a ring: `full_` counts those
 // the reading thread has filled, `free_` those the taking thread has given
@@ -18,7 +17,6 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "seen/record_heap.h"
 #include "store/line_reader.h"
 
 namespace lastspot::store {
@@ -101,10 +99,6 @@ struct LineBatch {
 
     char bytes[kBytes];
     std::size_t used = 0;
-    // Blocks the taking thread will soon fill with records: the reading
-    // thread has their pages backed (platform::PrepareForWriting) when the
-    // batch comes back to it, before it fills the batch again.
-    seen::RecordHeap::NewBlocks fresh;
     bool last = false;        // the reading thread's final batch
     bool readFailed = false;  // set on the last batch when a read failed
 };

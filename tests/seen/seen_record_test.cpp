@@ -4,7 +4,6 @@
 // the destruction of an index leaves nothing behind and that a lookup
 // allocates nothing.
 #include "seen/seen_index.h"
-#include "seen/seen_index_loader.h"
 
 #include <gtest/gtest.h>
 
@@ -455,48 +454,6 @@ TEST(SeenRecordStorage, RemovingMostOfATablePacksTheRest) {
     EXPECT_EQ(seen, 2000);
     for (int i = 0; i < 20000; i += 10)
         EXPECT_NE(index.FindByNick(("N" + std::to_string(i * 7919 % 20000)).c_str()), nullptr);
-}
-
-// A large load reserves blocks a few batches ahead and has their pages
-// made ready meanwhile: the blocks must be taken in the order they were
-// reserved (the oldest are ready first), each call must list just the blocks
-// it added, and a finished load must keep none that went unused.
-TEST(SeenRecordStorage, ReservedBlocksAreTakenInTheirOrderAndAFinishedLoadKeepsNone) {
-    RecordHeap heap;
-    RecordHeap::NewBlocks first, second, none;
-    ASSERT_TRUE(heap.Reserve(2 * RecordHeap::kLastBlock, &first));
-    ASSERT_TRUE(heap.Reserve(5 * RecordHeap::kLastBlock, &second));
-    ASSERT_TRUE(heap.Reserve(RecordHeap::kLastBlock, &none));
-    ASSERT_GE(first.count, 2u);
-    ASSERT_GE(second.count, 3u);
-    EXPECT_EQ(none.count, 0u) << "enough was reserved already";
-    std::vector<const char*> order;
-    for (const RecordHeap::NewBlocks* added : {&first, &second}) {
-        for (std::size_t i = 0; i < added->count; ++i)
-            order.push_back(static_cast<const char*>(added->start[i]));
-    }
-    // Sixty-five records of 1,000 bytes fill a block, whatever its header.
-    constexpr std::size_t kPerBlock = (RecordHeap::kLastBlock - 64) / 1000;
-    for (std::size_t made = 0; made < order.size() * kPerBlock; ++made) {
-        const char* room = static_cast<const char*>(heap.Allocate(1000));
-        const char* block = order[made / kPerBlock];
-        ASSERT_TRUE(room > block && room + 1000 <= block + RecordHeap::kLastBlock)
-            << "record " << made << " is not in reserved block " << made / kPerBlock;
-    }
-
-    if (!AllocationsAreCounted()) return;
-    auto loadedBytes = [](bool reserving) {
-        std::int64_t before = testing::LiveBytes();
-        SeenIndexLoader loader;
-        RecordHeap::NewBlocks added;
-        if (reserving) {
-            EXPECT_TRUE(loader.ReserveAhead(16 * RecordHeap::kLastBlock, &added));
-        }
-        for (int i = 0; i < 3000; ++i) loader.Add(RecordValues().Nick("n" + std::to_string(i)).Fields());
-        std::unique_ptr<SeenIndex> store = loader.Finish();
-        return testing::LiveBytes() - before;
-    };
-    EXPECT_LT(loadedBytes(true), loadedBytes(false) + static_cast<std::int64_t>(RecordHeap::kLastBlock));
 }
 
 TEST(SeenRecordOwnership, RandomAddsReplacesAndRemovesBalanceTheirAllocations) {
