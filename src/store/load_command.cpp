@@ -30,7 +30,7 @@ struct LoadedLines {
     bool Take(char* line, std::size_t length, LineKind kind, const seen::RecordFields& parsed) {
         if (!headerRead) {
             headerRead = true;
-            badHeader = ComparePrefix(line, kHeaderPrefix) != 0;
+            badHeader = !IsSeenFileHeader(line);
             return !badHeader;
         }
         seen::RecordFields f;
@@ -51,7 +51,7 @@ struct LoadedLines {
     // A file whose bytes never completed a first line is a seen file only
     // if that unfinished line is a header (an empty file loads as empty).
     void TakeUnfinished(const char* line) {
-        if (!headerRead) badHeader = ComparePrefix(line, kHeaderPrefix) != 0;
+        if (!headerRead) badHeader = !IsSeenFileHeader(line);
     }
 };
 

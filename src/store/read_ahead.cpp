@@ -76,8 +76,11 @@ bool ReadAhead::ShouldParse() const {
 bool ReadAhead::Filler::Take(char* line, std::size_t length) {
     if (batch->used + LineBatch::kLargestLine > LineBatch::kBytes && !PassOn()) return false;
     char* header = Append(line, length, 0);
-    // The first line is the header, which the taking thread reads as it is.
-    if (lines++ != 0 && ahead->ShouldParse()) Parse(header, length);
+    // The first line is the header, which the taking thread reads as it
+    // is; a file whose header is wrong is read no further, as on one
+    // thread (the taking thread stops at that line).
+    if (lines++ == 0) return IsSeenFileHeader(line);
+    if (ahead->ShouldParse()) Parse(header, length);
     return true;
 }
 

@@ -1,7 +1,8 @@
 // A large seen file read on a second thread: that thread reads the file and
 // cuts it into lines (line_reader.h), and hands them over in batches, while
 // the command's thread takes the lines and builds the table. The reading
-// thread also parses record lines when the other falls behind. A load so
+// thread also parses record lines when the other falls behind, and reads no
+// further than the first line of a file whose header is wrong. A load so
 // spends about as long as building alone takes.
 //
 // Two semaphores pass kBatches batches around a ring: `full_` counts those

@@ -28,6 +28,9 @@ inline constexpr std::size_t kMaxLineLength = 895;
 // terminator sorts below every printable character). Case matters.
 int ComparePrefix(const char* line, const char* prefix);
 
+// Whether a loaded file's first line makes it a seen file.
+inline bool IsSeenFileHeader(const char* line) { return ComparePrefix(line, kHeaderPrefix) == 0; }
+
 // Reads a seen file's record line ("! " and a record line, as
 // seen/record_line.h reads it), cutting it in place: true with `*fields`
 // pointing into the line; false for any other line, which a load passes

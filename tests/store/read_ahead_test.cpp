@@ -114,11 +114,12 @@ std::string RecordLikeLine(std::mt19937* random) {
     return line;
 }
 
-// Lines of every kind the reading rules treat apart: CR LF and bare LF
-// ends, CRs inside lines, lines longer than the limit, empty lines, NULs
-// that hide the rest of their block, and bytes after the last line end.
+// A seen file's header, then lines of every kind the reading rules treat
+// apart: CR LF and bare LF ends, CRs inside lines, lines longer than the
+// limit, empty lines, NULs that hide the rest of their block, and bytes
+// after the last line end.
 std::string RandomFileBytes(std::mt19937* random, std::size_t size) {
-    std::string bytes;
+    std::string bytes = size == 0 ? "" : "#ombrick SeenTable 1 -  t\r\n";
     while (bytes.size() < size) {
         std::size_t length = (*random)() % 8 == 0 ? (*random)() % 2500 : (*random)() % 140;
         std::string line(length, 'x');
@@ -174,6 +175,25 @@ TEST(ReadAhead, HandsOverTheLinesOneThreadWouldReadInTheirOrder) {
             EXPECT_EQ(stopped.lines, expected) << size << " " << limit;
         }
     }
+}
+
+// A file that is no seen file is read no further than its first line, on
+// the reading thread's own verdict: the second read would fail.
+TEST(ReadAhead, AFileWithoutAHeaderIsReadNoFurtherThanItsFirstLine) {
+    testing::ScratchDirectory scratch{"lastspot-read-ahead-"};
+    const std::string path = scratch.PathOf("lines.txt");
+    std::mt19937 random(9);
+    std::string bytes = "no header\r\n" + RandomFileBytes(&random, 400000);
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+    bool read = false;
+    platform::FailAfter(platform::FaultPoint::FileRead, 1);
+    Collected two = ReadOnTwoThreads(path, SIZE_MAX, &read);
+    platform::ClearFaults();
+    EXPECT_TRUE(read);
+    EXPECT_EQ(two.lines, std::vector<std::string>{"(other) no header"});
 }
 
 TEST(ReadAhead, AFailedReadEndsTheLinesWhereOneThreadWouldFail) {
