@@ -81,6 +81,32 @@ protected:
         testing::SetCounting(false);
     }
 
+    // Saves `table` to the file `name` with the first, then the second, ...
+    // allocation failing, until a save meets no failure: each save replies
+    // `saved` with the bytes `whole`, or -MEMORY and leaves no file.
+    // `*savedAnyway` counts the saves that met a failure and wrote all the
+    // same.
+    static void SaveWithEachAllocationFailing(const std::string& table, const char* name,
+                                              const std::string& saved, const std::string& whole,
+                                              int* savedAnyway) {
+        *savedAnyway = 0;
+        for (long failing = 0;; ++failing) {
+            fs::remove(File(name));
+            testing::FailAllocationAfter(failing);
+            std::string got = Call("SeenSave", table + " " + File(name));
+            bool failed = !testing::AllocationFailureArmed();
+            testing::FailAllocationAfter(-1);
+            if (got == saved) {
+                ASSERT_TRUE(testing::FileContents(File(name)) == whole) << "failing " << failing;
+                if (!failed) return;
+                ++*savedAnyway;
+                continue;
+            }
+            ASSERT_EQ(got, "-MEMORY Out of memory") << "failing " << failing;
+            ASSERT_FALSE(fs::exists(File(name))) << "failing " << failing;
+        }
+    }
+
     // Runs the scenario with failure at each allocation of one kind in
     // turn, until a run meets no failure.
     static void FailEachAllocation(const Scenario& scenario, bool processHeap) {
@@ -202,21 +228,8 @@ TEST_F(MemoryExhaustion, ASaveWrittenOnASecondThreadFailsCleanlyAtEveryAllocatio
     ASSERT_EQ(Call("SeenSave", "other " + File("whole.seen")), "+OK 40000");
     const std::string whole = testing::FileContents(File("whole.seen"));
     int savedAnyway = 0;
-    for (long failing = 0;; ++failing) {
-        fs::remove(File("again.seen"));
-        testing::FailAllocationAfter(failing);
-        std::string got = Call("SeenSave", "other " + File("again.seen"));
-        bool failed = !testing::AllocationFailureArmed();
-        testing::FailAllocationAfter(-1);
-        if (got == "+OK 40000") {
-            ASSERT_TRUE(testing::FileContents(File("again.seen")) == whole) << "failing " << failing;
-            if (!failed) break;
-            ++savedAnyway;
-            continue;
-        }
-        ASSERT_EQ(got, "-MEMORY Out of memory") << "failing " << failing;
-        ASSERT_FALSE(fs::exists(File("again.seen"))) << "failing " << failing;
-    }
+    ASSERT_NO_FATAL_FAILURE(SaveWithEachAllocationFailing("other", "again.seen", "+OK 40000", whole,
+                                                          &savedAnyway));
     EXPECT_GE(savedAnyway, 3) << "the thread's object or buffers failed and the save wrote on its own";
     StopLibrary();
 }
@@ -263,21 +276,8 @@ TEST_F(MemoryExhaustion, TablesGrowOrStayAsTheyWereAtEveryAllocation) {
     // buffer when the large one cannot be had), or -MEMORY and no file.
     const std::string saved = testing::FileContents(File("grow.seen"));
     int savedAnyway = 0;
-    for (long failing = 0;; ++failing) {
-        fs::remove(File("short.seen"));
-        testing::FailAllocationAfter(failing);
-        std::string got = Call("SeenSave", "grow " + File("short.seen"));
-        bool failed = !testing::AllocationFailureArmed();
-        testing::FailAllocationAfter(-1);
-        if (got == "+OK 6000") {
-            ASSERT_EQ(testing::FileContents(File("short.seen")), saved) << "failing " << failing;
-            if (!failed) break;
-            ++savedAnyway;
-            continue;
-        }
-        ASSERT_EQ(got, "-MEMORY Out of memory") << "failing " << failing;
-        ASSERT_FALSE(fs::exists(File("short.seen"))) << "failing " << failing;
-    }
+    ASSERT_NO_FATAL_FAILURE(SaveWithEachAllocationFailing("grow", "short.seen", "+OK 6000", saved,
+                                                          &savedAnyway));
     EXPECT_GT(savedAnyway, 0) << "a save's large buffer failed and the small one served";
     const std::string before = testing::DumpTables();
     ASSERT_EQ(Call("SeenLoad", "other " + File("grow.seen")), "+OK 6000");
