@@ -74,7 +74,7 @@ bool ReadAhead::ShouldParse() const {
 }
 
 bool ReadAhead::Filler::Take(char* line, std::size_t length) {
-    if (batch->used + LineBatch::kLargestLine > LineBatch::kBytes && !PassOn()) return false;
+    if (!MakeRoom()) return false;
     char* header = Append(line, length, 0);
     // The first line is the header, which the taking thread reads as it
     // is; a file whose header is wrong is read no further, as on one
@@ -110,14 +110,17 @@ void ReadAhead::Filler::Parse(char* header, std::size_t length) {
 }
 
 void ReadAhead::Filler::TakeUnfinished(const char* line) {
-    if (batch->used + LineBatch::kLargestLine > LineBatch::kBytes && !PassOn()) return;
-    Append(line, std::strlen(line), LineBatch::kUnfinished);
+    if (MakeRoom()) Append(line, std::strlen(line), LineBatch::kUnfinished);
 }
 
 bool ReadAhead::Filler::AfterRead() {
     ++reads;
     if (batch->used != 0 && firstRead + 1 < reads) return PassOn();
     return !ahead->stop_.load(std::memory_order_relaxed);
+}
+
+bool ReadAhead::Filler::MakeRoom() {
+    return batch->used + LineBatch::kLargestLine <= LineBatch::kBytes || PassOn();
 }
 
 bool ReadAhead::Filler::PassOn() {

@@ -154,6 +154,9 @@ private:
         bool Take(char* line, std::size_t length);
         void TakeUnfinished(const char* line);
         bool AfterRead();
+        // Passes the batch on when the longest line might not fit; false
+        // when the reading is to stop.
+        bool MakeRoom();
         // Hands the batch over and starts the next; false when the reading
         // is to stop.
         bool PassOn();
