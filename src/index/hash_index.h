@@ -44,7 +44,6 @@
 
 #include "index/hash_probe.h"
 #include "index/item_contracts.h"
-#include "platform/platform.h"
 
 namespace lastspot::index {
 
@@ -152,15 +151,6 @@ public:
     template <typename Next>
     bool Rebuild(std::size_t count, Next next);
 
-    // Rebuild for a large table, its chunks' lower and upper halves filled
-    // at once, the upper on a second thread when one can be had: each
-    // thread walks all the items, from its own `makeNext()`, and inserts
-    // those whose home chunk lies in its half. The items and their hashes
-    // must not change until it returns. Lookups find what Rebuild's table
-    // would give them; only the slots the items land in may differ.
-    template <typename MakeNext>
-    bool RebuildOnTwoThreads(std::size_t count, MakeNext makeNext);
-
     // The same in the table held now (a growth under way is dropped by it),
     // for the items' new addresses after they moved. Allocates nothing.
     template <typename Next>
@@ -243,37 +233,6 @@ private:
     // returns how many (hash_index_bulk.h).
     template <typename Next>
     static std::size_t InsertEach(Table* table, Next next);
-
-    // Hands each item `next` hands out whose home chunk is `wanted(home)` to
-    // `put(item, hash)`, a few dozen items after asking for that chunk, so
-    // that it is on its way meanwhile; returns how many it handed.
-    template <typename Next, typename Wanted, typename Put>
-    static std::size_t PutEach(const Table& table, Next& next, Wanted wanted, Put put);
-
-    // One thread's share of RebuildOnTwoThreads (hash_index_bulk.h).
-    template <typename Next>
-    struct HalfFill;
-
-    // InsertIn, if a chunk before `end` along the probe, which runs up a
-    // chunk at a time, has a free slot; false, with nothing changed, when
-    // none has (the probe would reach the other half's chunks).
-    static bool InsertBefore(Table* table, Item* item, std::uint64_t hash, std::size_t end) {
-        std::size_t home = ProbeSeq(hash, table->chunks).Chunk();
-        for (std::size_t at = home; at < end; ++at) {
-            Tags& tags = table->TagsAt(at);
-            for (int s : TagCandidates(tags, 0)) {
-                if (tags.tag[s] != 0) continue;
-                for (std::size_t passed = home; passed < at; ++passed) {
-                    Tags& gonePast = table->TagsAt(passed);
-                    if (gonePast.overflow != 255) ++gonePast.overflow;
-                }
-                tags.tag[s] = TagOf(hash);
-                table->ItemsAt(at).item[s] = item;
-                return true;
-            }
-        }
-        return false;
-    }
 
     // Puts `item` in the first empty slot along its probe; the chunks passed
     // count one more item gone past. The table must have an empty slot.

@@ -155,32 +155,11 @@ public:
     template <typename Visit, typename Ask>
     bool ForEach(Visit visit, Ask ask) const;
 
-    // A walk in ascending order: Next until it returns nullptr. The index
-    // must not change during a walk; several may go on at once, on several
-    // threads.
-    class Cursor {
-    public:
-        Cursor() = default;
-        Item* Next() {
-            while (leaf_ != nullptr && slot_ == leaf_->count) {
-                leaf_ = leaf_->next;
-                slot_ = 0;
-            }
-            return leaf_ == nullptr ? nullptr : leaf_->item[slot_++];
-        }
-
-    private:
-        friend class OrderedIndex;
-        explicit Cursor(const Leaf* first) : leaf_(first) {}
-        const Leaf* leaf_ = nullptr;
-        int slot_ = 0;
-    };
-    Cursor Walk() const { return Cursor(first_); }
-
     // The built-in cursor: ResetCursor, then NextItem until it returns
-    // nullptr, then a walk begins again.
+    // nullptr. The index must not change during a walk.
     void ResetCursor() {
-        cursor_ = Cursor();
+        cursorLeaf_ = nullptr;
+        cursorSlot_ = 0;
         cursorActive_ = false;
     }
     Item* NextItem();
@@ -364,8 +343,10 @@ private:
     Leaf* first_ = nullptr;                 // the first leaf of the chain; nullptr when empty
     std::int32_t count_ = 0;                // items held
     std::int64_t leaves_ = 0, inners_ = 0;  // nodes held, for the checks
-    // The built-in cursor's walk; not active between walks.
-    Cursor cursor_;
+    // The cursor: the leaf and slot NextItem returns next; not active
+    // between walks.
+    Leaf* cursorLeaf_ = nullptr;
+    int cursorSlot_ = 0;
     bool cursorActive_ = false;
 };
 

@@ -42,11 +42,18 @@ template <typename Item, typename Order>
 Item* OrderedIndex<Item, Order>::NextItem() {
     if (!cursorActive_) {
         cursorActive_ = true;
-        cursor_ = Walk();
+        cursorLeaf_ = first_;
+        cursorSlot_ = 0;
     }
-    Item* item = cursor_.Next();
-    if (item == nullptr) cursorActive_ = false;
-    return item;
+    while (cursorLeaf_ != nullptr && cursorSlot_ == cursorLeaf_->count) {
+        cursorLeaf_ = cursorLeaf_->next;
+        cursorSlot_ = 0;
+    }
+    if (cursorLeaf_ == nullptr) {
+        cursorActive_ = false;
+        return nullptr;
+    }
+    return cursorLeaf_->item[cursorSlot_++];
 }
 
 }  // namespace lastspot::index

@@ -258,8 +258,7 @@ bool ExecutableDirectory(char* out, std::size_t size);
 // or rename loses nothing. Inactive unless a test arms it. UnnamedFile
 // stands for a file system that cannot make files without a name: the
 // temporary file of a save then takes the named way (Linux only).
-// ThreadStart fails StartThread, so a large load reads its file and fills
-// its hash table on the command's thread alone.
+// ThreadStart fails StartThread, so a large load takes the one-thread way.
 
 enum class FaultPoint {
     HeapAlloc,

@@ -6,8 +6,7 @@
 
 namespace lastspot::seen {
 
-SeenIndexLoader::SeenIndexLoader(std::size_t twoThreadsFrom)
-    : store_(std::make_unique<SeenIndex>()), twoThreadsFrom_(twoThreadsFrom) {}
+SeenIndexLoader::SeenIndexLoader() : store_(std::make_unique<SeenIndex>()) {}
 
 // The records are in the store's heap, which goes with the store.
 SeenIndexLoader::~SeenIndexLoader() = default;
@@ -105,17 +104,14 @@ bool SeenIndexLoader::MergeLate() {
 
 void SeenIndexLoader::BuildHash(std::size_t count) {
     SeenIndex* store = store_.get();
-    // A walk of the run with its hashes, from the start; one per thread.
-    auto walk = [store, this]() {
-        return [cursor = store->order_.Walk(), kept = BlockList<std::uint64_t>::Reader(hashes_),
-                hasher = store->Hasher(), lost = hashesLost_](std::uint64_t* hash) mutable {
-            SeenRecord* record = cursor.Next();
-            if (record != nullptr) *hash = lost ? hasher(record) : kept.Next();
-            return record;
-        };
-    };
-    bool built = count >= twoThreadsFrom_ ? store->hash_.RebuildOnTwoThreads(count, walk)
-                                          : store->hash_.Rebuild(count, walk());
+    store->order_.ResetCursor();
+    NickHasher hasher = store->Hasher();
+    BlockList<std::uint64_t>::Reader kept(hashes_);
+    bool built = store->hash_.Rebuild(count, [&](std::uint64_t* hash) {
+        SeenRecord* record = store->order_.NextItem();
+        if (record != nullptr) *hash = hashesLost_ ? hasher(record) : kept.Next();
+        return record;
+    });
     if (!built) throw std::bad_alloc();
     hashes_.Clear();
 }

@@ -16,15 +16,7 @@ namespace lastspot::seen {
 
 class SeenIndexLoader {
 public:
-    // The hash table is filled on two threads from this many records, when
-    // it is 16 MiB or more and has outgrown the cache: the fill then waits
-    // on memory at nearly every record, and two threads wait at once. Loads
-    // of 1M records spent 14-24 ms filling it on one thread, 11-15 on two
-    // (the whole load 4-7% less); at 300k and 500k records two threads
-    // gained nothing, and at 100k the thread's start cost more than it won.
-    static constexpr std::size_t kTwoThreadsFrom = 800 * 1000;
-
-    explicit SeenIndexLoader(std::size_t twoThreadsFrom = kTwoThreadsFrom);
+    SeenIndexLoader();
     ~SeenIndexLoader();
     SeenIndexLoader(const SeenIndexLoader&) = delete;
     SeenIndexLoader& operator=(const SeenIndexLoader&) = delete;
@@ -73,7 +65,6 @@ private:
     // cannot be had.
     BlockList<std::uint64_t> hashes_;
     bool hashesLost_ = false;
-    std::size_t twoThreadsFrom_;
 };
 
 }  // namespace lastspot::seen

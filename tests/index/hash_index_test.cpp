@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "index/hash_index.h"
-#include "platform/platform.h"
 #include "support/counting_allocator.h"
 
 namespace lastspot::index {
@@ -137,64 +136,6 @@ TEST_P(HashIndexTest, RebuiltAndRefilledTablesFindEveryItem) {
         bool keptOne = n->value % 14 == 7;
         EXPECT_EQ(hash.Find(hasher(n), [n](const Number* stored) { return stored == n; }).item != nullptr,
                   keptOne);
-    }
-}
-
-// Hashes a test chooses: each item's hash is its value, so its home chunk
-// is bits 7 and up.
-struct PlacedHasher {
-    std::uint64_t operator()(const Number* n) const { return n->value; }
-    void Prefetch(const Number*) const {}
-};
-
-// A large table filled on two threads, one per half of its chunks, or one
-// half after the other when no thread can be had. Items crowded into the
-// last chunk of either half run past its end, into the other half or round
-// to the start, which is left to the end; more of them than are kept make
-// the fill begin again on one thread. Every way, every item is found and
-// the books hold.
-TEST(HashIndexTwoThreads, ItemsCrowdedAtTheEndOfAHalfAreAllFound) {
-    using Placed = HashIndex<Number, PlacedHasher>;
-    constexpr std::size_t kCount = 12000;  // 2,048 chunks of 2 segments
-    constexpr std::uint64_t kHalf = 1024;
-    std::mt19937_64 random(23);
-    for (bool threadRefused : {false, true}) {
-        for (std::size_t crowd : {std::size_t{40}, std::size_t{200}}) {
-            std::vector<std::unique_ptr<Number>> pool;
-            std::vector<Number*> held;
-            auto add = [&](std::uint64_t hash) {
-                pool.push_back(std::make_unique<Number>(Number{hash}));
-                held.push_back(pool.back().get());
-            };
-            for (std::uint64_t last : {kHalf - 1, 2 * kHalf - 1}) {
-                for (std::size_t i = 0; i < crowd; ++i)
-                    add((random() << 18) | (last << 7) | (random() & 0x7F));
-            }
-            while (held.size() < kCount) add(random());
-            auto walk = [&held]() {
-                return [&held, next = std::size_t{0}](std::uint64_t* h) mutable -> Number* {
-                    if (next == held.size()) return nullptr;
-                    *h = held[next]->value;
-                    return held[next++];
-                };
-            };
-            Placed hash;
-            if (threadRefused) platform::FailAfter(platform::FaultPoint::ThreadStart, 0);
-            ASSERT_TRUE(hash.RebuildOnTwoThreads(held.size(), walk));
-            EXPECT_FALSE(platform::FaultArmed(platform::FaultPoint::ThreadStart));
-            platform::FailAfter(platform::FaultPoint::ThreadStart, -1);
-            EXPECT_EQ(hash.Count(), kCount);
-            std::string problem;
-            EXPECT_TRUE(hash.Verify(
-                [&held](auto visit) {
-                    for (Number* n : held) visit(n);
-                },
-                &problem))
-                << problem << " (crowd " << crowd << ", thread refused " << threadRefused << ")";
-            for (Number* n : held) {
-                ASSERT_EQ(hash.Find(n->value, [n](const Number* stored) { return stored == n; }).item, n);
-            }
-        }
     }
 }
 
