@@ -3,7 +3,6 @@
 // early stops it without waiting for the file's end.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -149,10 +148,7 @@ TEST(ReadAhead, HandsOverTheLinesOneThreadWouldReadInTheirOrder) {
     // Empty, smaller than a read, and several batches and reads long.
     for (std::size_t size : {0, 1, 700, 5000, 70000, 300000, 600000}) {
         std::string bytes = RandomFileBytes(&random, size);
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), out);
-        std::fclose(out);
+        ASSERT_TRUE(testing::WriteFileContents(path, bytes));
         bool oneRead = false, twoRead = false;
         Collected one = ReadOnOneThread(path, SIZE_MAX, &oneRead);
         Collected two = ReadOnTwoThreads(path, SIZE_MAX, &twoRead);
@@ -184,10 +180,7 @@ TEST(ReadAhead, AFileWithoutAHeaderIsReadNoFurtherThanItsFirstLine) {
     const std::string path = scratch.PathOf("lines.txt");
     std::mt19937 random(9);
     std::string bytes = "no header\r\n" + RandomFileBytes(&random, 400000);
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fclose(out);
+    ASSERT_TRUE(testing::WriteFileContents(path, bytes));
     bool read = false;
     platform::FailAfter(platform::FaultPoint::FileRead, 1);
     Collected two = ReadOnTwoThreads(path, SIZE_MAX, &read);
@@ -201,10 +194,7 @@ TEST(ReadAhead, AFailedReadEndsTheLinesWhereOneThreadWouldFail) {
     const std::string path = scratch.PathOf("lines.txt");
     std::mt19937 random(8);
     std::string bytes = RandomFileBytes(&random, 400000);
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fclose(out);
+    ASSERT_TRUE(testing::WriteFileContents(path, bytes));
     for (int callsBefore : {0, 1, 3, 5}) {
         bool oneRead = true, twoRead = true;
         platform::FailAfter(platform::FaultPoint::FileRead, callsBefore);

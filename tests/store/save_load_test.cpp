@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <iterator>
 #include <cstring>
 #include <filesystem>
@@ -249,12 +248,7 @@ TEST_F(SaveLoad, ALargeFileLoadsOnTwoThreadsAsOnOne) {
     }
     file += "! last a@h #c join 1 1 no line end";
     const std::string path = PathOf("big.seen");
-    {
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        std::fwrite(file.data(), 1, file.size(), out);
-        std::fclose(out);
-    }
+    ASSERT_TRUE(testing::WriteFileContents(path, file));
     const std::string twoThreads = RunExport(::SeenLoad, "t " + path);
     platform::FailAfter(platform::FaultPoint::ThreadStart, 0);
     const std::string oneThread = RunExport(::SeenLoad, "u " + path);
@@ -278,26 +272,14 @@ TEST_F(SaveLoad, ALargeFileLoadsOnTwoThreadsAsOnOne) {
         EXPECT_EQ(RunExport(::SeenCount, "u"), count);
     }
     file[1] = 'x';
-    {
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        std::fwrite(file.data(), 1, file.size(), out);
-        std::fclose(out);
-    }
+    ASSERT_TRUE(testing::WriteFileContents(path, file));
     EXPECT_EQ(RunExport(::SeenLoad, "u " + path), "-OPTFILE Invalid Seen File");
     EXPECT_EQ(RunExport(::SeenCount, "u"), count);
 
     // A wrong header before 8 MB of NULs (no more lines): the reading stops
     // within a few reads of the header's verdict, long before the 41st
     // read, which would fail.
-    {
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        std::fputs("no header\r\n", out);
-        std::string zeros(8 * 1024 * 1024, '\0');
-        std::fwrite(zeros.data(), 1, zeros.size(), out);
-        std::fclose(out);
-    }
+    ASSERT_TRUE(testing::WriteFileContents(path, "no header\r\n" + std::string(8 * 1024 * 1024, '\0')));
     platform::FailAfter(platform::FaultPoint::FileRead, 40);
     EXPECT_EQ(RunExport(::SeenLoad, "u " + path), "-OPTFILE Invalid Seen File");
     EXPECT_TRUE(platform::FaultArmed(platform::FaultPoint::FileRead));
@@ -334,12 +316,7 @@ TEST_F(SaveLoad, LinesOutOfNickOrderOrRepeatingANickLoadAsSuccessiveAddsWould) {
             ASSERT_EQ(RunExport(::SeenAdd, "u " + record), "+OK ");
         }
         const std::string path = PathOf("mixed.seen");
-        {
-            std::FILE* out = std::fopen(path.c_str(), "wb");
-            ASSERT_NE(out, nullptr);
-            std::fwrite(file.data(), 1, file.size(), out);
-            std::fclose(out);
-        }
+        ASSERT_TRUE(testing::WriteFileContents(path, file));
         ASSERT_EQ(RunExport(::SeenLoad, "t " + path), "+OK " + std::to_string(lines));
         std::string problem;
         seen::SeenIndex* loaded = seen::FindTable("t")->index;

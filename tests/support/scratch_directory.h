@@ -53,4 +53,12 @@ inline std::string FileContents(const std::string& path) {
     return bytes.str();
 }
 
+// Writes `bytes` as the whole of the file; false when it cannot be made.
+inline bool WriteFileContents(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    return !out.fail();
+}
+
 }  // namespace lastspot::testing
