@@ -93,6 +93,9 @@ private:
     // (a 32-bit client's address space runs short) the buffer is 64 KiB.
     static constexpr std::size_t kLargeCapacity = 1024 * 1024;
     static constexpr std::size_t kSmallCapacity = 64 * 1024;
+    // A large buffer is written once the next line might not fit, so with
+    // at least this much in it: each one asks the disk to start writing.
+    static_assert(kWriteBackStretch <= kLargeCapacity - kLineRoom - 2);
     bool Flush();
 
     platform::FileHandle file_;

@@ -22,9 +22,9 @@ namespace lastspot::store {
 // (`*unsent` counts them). False when the write fails.
 bool WriteOut(platform::FileHandle file, const char* bytes, std::size_t size, std::size_t* unsent);
 
-// Below a large buffer's worth (nearly 1 MiB), so the disk is asked after
-// every such buffer: the flush at the end then waits for about one buffer,
-// not up to 4 MiB, and the disk is never left idle while lines are formed.
+// At most what a large buffer holds when it is written (nearly 1 MiB), so
+// the disk is asked after every such buffer and the flush at the end waits
+// for about one buffer, not up to 4 MiB.
 inline constexpr std::size_t kWriteBackStretch = 512 * 1024;
 
 class WriteBehind {
